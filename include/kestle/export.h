@@ -1,0 +1,5 @@
+// Symbol export for libkestle.so. The library is built with -fvisibility=hidden; every type or
+// function that callers may use carries KESTLE_API, and nothing else leaves the library.
+#pragma once
+
+#define KESTLE_API __attribute__((visibility("default")))

@@ -1,0 +1,87 @@
+// The platform control interface: process-wide hooks through which an application or a test
+// captures reports and log lines, injects file faults, records sleeps and tones, and reads the
+// statistics and the accounted heap total.
+//
+// Each set... call installs its hook for the whole process and returns the previous one; an empty
+// function restores the default. Make these calls while no library operation is running (a hook
+// is read without a lock). Hooks may be called from any thread that runs a library operation, so
+// a hook that records must guard its own state.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "kestle/export.h"
+#include "kestle/stat.h"
+
+namespace Platform {
+
+// One report of SysFailure, as the platform received it. A null text pointer is std::nullopt.
+struct Report {
+  enum class Op { PanicMe, TrapretMe, Panic1Text, Panic1Value, Panic1Ec, Panic2 } op;
+  bool flag;
+  std::wstring file, function;
+  unsigned line;
+  std::optional<std::wstring> expression, text1, text2;
+  long long value;  // panic1's or panic2's number
+  unsigned long code;
+};
+using ReportHandler = std::function<void(Report const&)>;
+// Default: one line to standard error, appended to ERROR.LOG in the log directory; then returns.
+KESTLE_API ReportHandler setReportHandler(ReportHandler h);
+
+// One entry of doWriteLog.
+struct LogEntry {
+  std::string sourceFile, category;
+  unsigned line;
+  int type;
+  std::wstring logFile, text;
+  std::optional<std::wstring> text2;
+  unsigned long code;
+};
+using LogHandler = std::function<void(LogEntry const&)>;
+// Default: one line appended to the named log file (relative names resolve against the log
+// directory).
+KESTLE_API LogHandler setLogHandler(LogHandler h);
+// The directory of relative log file names; the working directory until set.
+KESTLE_API void setLogDirectory(std::filesystem::path dir);
+
+enum class FileOp { Open, Close, SetPos, Read, Read2, Write, Flush, Size, SetSize, GetStamp };
+struct FileCall {
+  FileOp op;
+  void* handle;
+  std::wstring name;
+  unsigned long long position;
+  unsigned length;
+};
+// An injected fault. code != 0: the primitive returns code and does nothing. code == 0 and
+// count >= 0: a transfer moves only count bytes (from the start of its range) and reports count.
+// alter, when set, runs after a read has filled its buffers (copy is null for a plain read).
+struct FileFault {
+  unsigned long code = 0;
+  long long count = -1;
+  std::function<void(char* buffer, char* copy, unsigned count)> alter;
+};
+using FileFaultHook = std::function<std::optional<FileFault>(FileCall const&)>;
+// The hook is asked before every file primitive the library calls; no answer lets it run.
+KESTLE_API FileFaultHook setFileFaultHook(FileFaultHook hook);
+
+using SleepHook = std::function<void(unsigned ms)>;
+// When set, SleepMs calls the hook instead of sleeping.
+KESTLE_API SleepHook setSleepHook(SleepHook hook);
+using ToneHook = std::function<void(unsigned, unsigned)>;
+// When set, Celesta::tone calls the hook (the default makes no sound).
+KESTLE_API ToneHook setToneHook(ToneHook hook);
+
+// The counts added under id (Stat::incCount and each Stat::Call scope) and the ticks timed.
+KESTLE_API unsigned long long statCount(Stat::Id id);
+KESTLE_API unsigned long long statTicks(Stat::Id id);
+
+}  // namespace Platform
+
+namespace Heapwick {
+// Bytes the library holds through the accounted allocation now (blocks and their headers).
+KESTLE_API long long bytesHeld();
+}  // namespace Heapwick

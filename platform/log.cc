@@ -1,0 +1,51 @@
+// The platform's log writer: each entry goes to the installed handler, or by default becomes one
+// line appended to its log file.
+#include "platform/log.h"
+
+#include <string>
+
+#include "kestle/platform/control.h"
+#include "platform/text_util.h"
+
+namespace {
+Platform::LogHandler& handler() {
+  static Platform::LogHandler h;
+  return h;
+}
+
+void defaultWrite(Platform::LogEntry const& e) {
+  using kestle_detail::toUtf8;
+  std::string line = kestle_detail::nowText() + " " + std::to_string(e.type) + " " + e.category +
+                     " " + e.sourceFile + ":" + std::to_string(e.line) + " " + toUtf8(e.text);
+  if (e.text2) line += " " + toUtf8(*e.text2);
+  if (e.code != 0) line += " code=" + std::to_string(e.code);
+  kestle_detail::appendLine(kestle_detail::logPath(e.logFile.c_str()), line);
+}
+}  // namespace
+
+namespace Platform {
+LogHandler setLogHandler(LogHandler h) {
+  LogHandler old = std::move(handler());
+  handler() = std::move(h);
+  return old;
+}
+}  // namespace Platform
+
+void doWriteLog(char const* sourceFile, char const* category, unsigned int line, LogType type,
+                wchar_t const* logFile, wchar_t const* text, wchar_t const* text2,
+                unsigned long code) {
+  Platform::LogEntry e;
+  e.sourceFile = sourceFile ? sourceFile : "";
+  e.category = category ? category : "";
+  e.line = line;
+  e.type = static_cast<int>(type);
+  e.logFile = logFile ? logFile : L"";
+  e.text = text ? text : L"";
+  if (text2 != nullptr) e.text2 = std::wstring(text2);
+  e.code = code;
+  if (handler()) {
+    handler()(e);
+  } else {
+    defaultWrite(e);
+  }
+}

@@ -1,0 +1,136 @@
+// The platform's report operations: every SysFailure report becomes a Platform::Report and goes
+// to the installed handler.
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "kestle/failure.h"
+#include "kestle/platform/control.h"
+#include "platform/text_util.h"
+
+namespace {
+
+using Platform::Report;
+
+std::optional<std::wstring> opt(wchar_t const* text) {
+  if (text == nullptr) return std::nullopt;
+  return std::wstring(text);
+}
+
+char const* opName(Report::Op op) {
+  switch (op) {
+    case Report::Op::PanicMe:
+      return "PanicMe";
+    case Report::Op::TrapretMe:
+      return "TrapretMe";
+    case Report::Op::Panic1Text:
+    case Report::Op::Panic1Value:
+      return "panic1";
+    case Report::Op::Panic1Ec:
+      return "panic1Ec";
+    case Report::Op::Panic2:
+      return "panic2";
+  }
+  return "report";
+}
+
+// Writes one line to standard error and appends it to ERROR.LOG, then returns.
+void defaultHandler(Report const& r) {
+  using kestle_detail::toUtf8;
+  std::string line = kestle_detail::nowText() + " " + opName(r.op) + (r.flag ? " [1] " : " [0] ") +
+                     toUtf8(r.file) + ":" + std::to_string(r.line) + " " + toUtf8(r.function);
+  if (r.expression) line += " expr=\"" + toUtf8(*r.expression) + "\"";
+  if (r.text1) line += " text1=\"" + toUtf8(*r.text1) + "\"";
+  if (r.text2) line += " text2=\"" + toUtf8(*r.text2) + "\"";
+  if (r.op == Report::Op::Panic1Value || r.op == Report::Op::Panic2) {
+    line += " value=" + std::to_string(r.value);
+  }
+  if (r.code != 0) line += " code=" + std::to_string(r.code);
+  static std::mutex out;
+  std::lock_guard<std::mutex> lock(out);
+  std::fprintf(stderr, "%s\n", line.c_str());
+  kestle_detail::appendLine(kestle_detail::logPath(L"ERROR.LOG"), line);
+}
+
+Platform::ReportHandler& handler() {
+  static Platform::ReportHandler h;
+  return h;
+}
+
+void deliver(Report const& r) {
+  if (handler()) {
+    handler()(r);
+  } else {
+    defaultHandler(r);
+  }
+}
+
+Report make(Report::Op op, bool flag, wchar_t const* file, wchar_t const* function,
+            unsigned line) {
+  Report r{};
+  r.op = op;
+  r.flag = flag;
+  r.file = file ? file : L"";
+  r.function = function ? function : L"";
+  r.line = line;
+  r.value = 0;
+  r.code = 0;
+  return r;
+}
+
+}  // namespace
+
+namespace Platform {
+ReportHandler setReportHandler(ReportHandler h) {
+  ReportHandler old = std::move(handler());
+  handler() = std::move(h);
+  return old;
+}
+}  // namespace Platform
+
+void SysFailure::PanicMe(bool flag, Text file, Text function, unsigned line, Text text1,
+                         Text text2, unsigned long code) {
+  Report r = make(Report::Op::PanicMe, flag, file, function, line);
+  r.text1 = opt(text1);
+  r.text2 = opt(text2);
+  r.code = code;
+  deliver(r);
+}
+
+void SysFailure::TrapretMe(bool flag, Text file, Text function, unsigned line, Text expression,
+                           unsigned long code, Text text1, Text text2) {
+  Report r = make(Report::Op::TrapretMe, flag, file, function, line);
+  r.expression = opt(expression);
+  r.code = code;
+  r.text1 = opt(text1);
+  r.text2 = opt(text2);
+  deliver(r);
+}
+
+void SysFailure::panic1(bool flag, Text file, Text function, unsigned line, Text text) {
+  Report r = make(Report::Op::Panic1Text, flag, file, function, line);
+  r.text1 = opt(text);
+  deliver(r);
+}
+
+void SysFailure::panic1(bool flag, Text file, Text function, unsigned line, long long value) {
+  Report r = make(Report::Op::Panic1Value, flag, file, function, line);
+  r.value = value;
+  deliver(r);
+}
+
+void SysFailure::panic1Ec(bool flag, Text file, Text function, unsigned line, Text text,
+                          unsigned long code) {
+  Report r = make(Report::Op::Panic1Ec, flag, file, function, line);
+  r.text1 = opt(text);
+  r.code = code;
+  deliver(r);
+}
+
+void SysFailure::panic2(bool flag, Text file, Text function, unsigned line, Text text,
+                        long long value) {
+  Report r = make(Report::Op::Panic2, flag, file, function, line);
+  r.text1 = opt(text);
+  r.value = value;
+  deliver(r);
+}
