@@ -12,7 +12,8 @@ constexpr std::size_t kHeader = 8;
 }  // namespace
 
 void* allocate(std::size_t n) {
-  if (n > SIZE_MAX - kHeader) throw std::bad_alloc();
+  if (n > SIZE_MAX - kHeader)
+    throw std::bad_alloc();
   std::size_t total = n + kHeader;
   // Count first, so that the counter never lags behind memory that is really in use.
   Heapwick::incCount(static_cast<long long>(total));
@@ -26,7 +27,8 @@ void* allocate(std::size_t n) {
 }
 
 void release(void* p) noexcept {
-  if (p == nullptr) return;
+  if (p == nullptr)
+    return;
   void* raw = static_cast<char*>(p) - kHeader;
   std::uint64_t total = *static_cast<std::uint64_t*>(raw);
   Heapwick::decCount(static_cast<long long>(total));

@@ -7,5 +7,7 @@ Info& Info::operator=(Info const& other) {
   id = other.id;
   return *this;
 }
-Info& Info::operator=(Info&& other) { return *this = static_cast<Info const&>(other); }
+Info& Info::operator=(Info&& other) {
+  return *this = static_cast<Info const&>(other);
+}
 }  // namespace Stat

@@ -9,9 +9,15 @@ wchar_t const kEmptyWide[1] = {0};
 
 // ---- PString -------------------------------------------------------------------------------
 
-PString::operator char const*() const { return text_ != nullptr ? text_ : kEmptyNarrow; }
-unsigned PString::length() const { return length_; }
-bool PString::filled() const { return text_ != nullptr && text_[0] != 0; }
+PString::operator char const*() const {
+  return text_ != nullptr ? text_ : kEmptyNarrow;
+}
+unsigned PString::length() const {
+  return length_;
+}
+bool PString::filled() const {
+  return text_ != nullptr && text_[0] != 0;
+}
 
 PString& PString::operator=(char const* s) {
   set(s != nullptr ? s : kEmptyNarrow, asciilen(s));
@@ -19,7 +25,8 @@ PString& PString::operator=(char const* s) {
 }
 
 PString& PString::operator=(PString const& other) {
-  if (this != &other) set(other.text_ != nullptr ? other.text_ : kEmptyNarrow, other.length_);
+  if (this != &other)
+    set(other.text_ != nullptr ? other.text_ : kEmptyNarrow, other.length_);
   return *this;
 }
 
@@ -46,13 +53,23 @@ PString& PString::ins(char const* s) {
 
 // ---- WStringImpl ---------------------------------------------------------------------------
 
-WStringImpl::operator wchar_t const*() const { return text_ != nullptr ? text_ : kEmptyWide; }
-unsigned WStringImpl::length() const { return length_; }
-bool WStringImpl::filled() const { return text_ != nullptr && text_[0] != 0; }
-wchar_t const* WStringImpl::even_s() const { return inline_; }
+WStringImpl::operator wchar_t const*() const {
+  return text_ != nullptr ? text_ : kEmptyWide;
+}
+unsigned WStringImpl::length() const {
+  return length_;
+}
+bool WStringImpl::filled() const {
+  return text_ != nullptr && text_[0] != 0;
+}
+wchar_t const* WStringImpl::even_s() const {
+  return inline_;
+}
 
 // A wide zero unit stands for "no character": assigning it empties the string.
-void WStringImpl::set(wchar_t c) { set(&c, c != 0 ? 1 : 0); }
+void WStringImpl::set(wchar_t c) {
+  set(&c, c != 0 ? 1 : 0);
+}
 
 WStringImpl& WStringImpl::operator=(wchar_t c) {
   set(c);
@@ -60,7 +77,8 @@ WStringImpl& WStringImpl::operator=(wchar_t c) {
 }
 
 WStringImpl& WStringImpl::operator=(WStringImpl const& other) {
-  if (this != &other) set(other.text_ != nullptr ? other.text_ : kEmptyWide, other.length_);
+  if (this != &other)
+    set(other.text_ != nullptr ? other.text_ : kEmptyWide, other.length_);
   return *this;
 }
 
@@ -89,5 +107,9 @@ WStringImpl& WStringImpl::ins(WStringImpl const& other) {
 WString::operator wchar_t const*() const {
   return body_ != nullptr ? static_cast<wchar_t const*>(*body_) : kEmptyWide;
 }
-bool WString::filled() const { return body_ != nullptr && body_->filled(); }
-unsigned WString::length() const { return body_ != nullptr ? body_->length() : 0; }
+bool WString::filled() const {
+  return body_ != nullptr && body_->filled();
+}
+unsigned WString::length() const {
+  return body_ != nullptr ? body_->length() : 0;
+}

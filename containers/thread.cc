@@ -11,4 +11,6 @@ Thread& Thread::operator=(Thread const& other) {
   return *this;
 }
 
-void* Thread::handle() const { return handle_; }
+void* Thread::handle() const {
+  return handle_;
+}

@@ -23,7 +23,7 @@ int main() {
     std::printf("report from %ls at line %u: %ls / %ls\n", r.function.c_str(), r.line,
                 r.text1 ? r.text1->c_str() : L"(none)", r.text2 ? r.text2->c_str() : L"(none)");
   });
-  SysFailure::assure2(false, L"example", L"main", __LINE__, 2 + 2 == 4, 1LL, 2LL);  // passes
+  SysFailure::assure2(false, L"example", L"main", __LINE__, 2 + 2 == 4, 1LL, 2LL);   // passes
   SysFailure::assure2(false, L"example", L"main", __LINE__, 2 + 2 == 5, 5LL, -6LL);  // reports
   Platform::setReportHandler({});
 

@@ -19,7 +19,8 @@ FileFaultHook setFileFaultHook(FileFaultHook hook) {
 
 namespace kestle_detail {
 std::optional<Platform::FileFault> askFileFault(Platform::FileCall const& call) {
-  if (!fileHook()) return std::nullopt;
+  if (!fileHook())
+    return std::nullopt;
   return fileHook()(call);
 }
 }  // namespace kestle_detail

@@ -17,8 +17,10 @@ void defaultWrite(Platform::LogEntry const& e) {
   using kestle_detail::toUtf8;
   std::string line = kestle_detail::nowText() + " " + std::to_string(e.type) + " " + e.category +
                      " " + e.sourceFile + ":" + std::to_string(e.line) + " " + toUtf8(e.text);
-  if (e.text2) line += " " + toUtf8(*e.text2);
-  if (e.code != 0) line += " code=" + std::to_string(e.code);
+  if (e.text2)
+    line += " " + toUtf8(*e.text2);
+  if (e.code != 0)
+    line += " code=" + std::to_string(e.code);
   kestle_detail::appendLine(kestle_detail::logPath(e.logFile.c_str()), line);
 }
 }  // namespace
@@ -41,7 +43,8 @@ void doWriteLog(char const* sourceFile, char const* category, unsigned int line,
   e.type = static_cast<int>(type);
   e.logFile = logFile ? logFile : L"";
   e.text = text ? text : L"";
-  if (text2 != nullptr) e.text2 = std::wstring(text2);
+  if (text2 != nullptr)
+    e.text2 = std::wstring(text2);
   e.code = code;
   if (handler()) {
     handler()(e);

@@ -13,7 +13,8 @@ namespace {
 using Platform::Report;
 
 std::optional<std::wstring> opt(wchar_t const* text) {
-  if (text == nullptr) return std::nullopt;
+  if (text == nullptr)
+    return std::nullopt;
   return std::wstring(text);
 }
 
@@ -39,13 +40,17 @@ void defaultHandler(Report const& r) {
   using kestle_detail::toUtf8;
   std::string line = kestle_detail::nowText() + " " + opName(r.op) + (r.flag ? " [1] " : " [0] ") +
                      toUtf8(r.file) + ":" + std::to_string(r.line) + " " + toUtf8(r.function);
-  if (r.expression) line += " expr=\"" + toUtf8(*r.expression) + "\"";
-  if (r.text1) line += " text1=\"" + toUtf8(*r.text1) + "\"";
-  if (r.text2) line += " text2=\"" + toUtf8(*r.text2) + "\"";
+  if (r.expression)
+    line += " expr=\"" + toUtf8(*r.expression) + "\"";
+  if (r.text1)
+    line += " text1=\"" + toUtf8(*r.text1) + "\"";
+  if (r.text2)
+    line += " text2=\"" + toUtf8(*r.text2) + "\"";
   if (r.op == Report::Op::Panic1Value || r.op == Report::Op::Panic2) {
     line += " value=" + std::to_string(r.value);
   }
-  if (r.code != 0) line += " code=" + std::to_string(r.code);
+  if (r.code != 0)
+    line += " code=" + std::to_string(r.code);
   static std::mutex out;
   std::lock_guard<std::mutex> lock(out);
   std::fprintf(stderr, "%s\n", line.c_str());
@@ -65,8 +70,7 @@ void deliver(Report const& r) {
   }
 }
 
-Report make(Report::Op op, bool flag, wchar_t const* file, wchar_t const* function,
-            unsigned line) {
+Report make(Report::Op op, bool flag, wchar_t const* file, wchar_t const* function, unsigned line) {
   Report r{};
   r.op = op;
   r.flag = flag;
@@ -88,8 +92,8 @@ ReportHandler setReportHandler(ReportHandler h) {
 }
 }  // namespace Platform
 
-void SysFailure::PanicMe(bool flag, Text file, Text function, unsigned line, Text text1,
-                         Text text2, unsigned long code) {
+void SysFailure::PanicMe(bool flag, Text file, Text function, unsigned line, Text text1, Text text2,
+                         unsigned long code) {
   Report r = make(Report::Op::PanicMe, flag, file, function, line);
   r.text1 = opt(text1);
   r.text2 = opt(text2);

@@ -42,6 +42,7 @@ void SleepMs(unsigned int ms) {
 
 namespace Celesta {
 void tone(unsigned int a, unsigned int b) {
-  if (toneHook()) toneHook()(a, b);
+  if (toneHook())
+    toneHook()(a, b);
 }
 }  // namespace Celesta

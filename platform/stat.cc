@@ -17,7 +17,8 @@ std::uint64_t now() {
 
 namespace Stat {
 void incCount(Id id, unsigned long long count) {
-  if (id < kIds) counts[id].fetch_add(count, std::memory_order_relaxed);
+  if (id < kIds)
+    counts[id].fetch_add(count, std::memory_order_relaxed);
 }
 
 Call::Call(Id id, unsigned long long) : id_(id), start_(now()) {}

@@ -10,14 +10,18 @@
 // ---- PString -------------------------------------------------------------------------------
 
 PString::PString(char const* s) {
-  if (s != nullptr) set(s, asciilen(s));
+  if (s != nullptr)
+    set(s, asciilen(s));
 }
 
 PString::PString(PString const& other) {
-  if (other.text_ != nullptr) set(other.text_, other.length_);
+  if (other.text_ != nullptr)
+    set(other.text_, other.length_);
 }
 
-PString::~PString() { kestle::release(text_); }
+PString::~PString() {
+  kestle::release(text_);
+}
 
 unsigned PString::asciilen(char const* text) {
   return text == nullptr ? 0 : static_cast<unsigned>(std::strlen(text));
@@ -25,7 +29,8 @@ unsigned PString::asciilen(char const* text) {
 
 void PString::set(char const* text, unsigned n) {
   char* fresh = static_cast<char*>(kestle::allocate(std::size_t{n} + 1));
-  if (n != 0) std::memcpy(fresh, text, n);
+  if (n != 0)
+    std::memcpy(fresh, text, n);
   fresh[n] = 0;
   kestle::release(text_);
   text_ = fresh;
@@ -34,8 +39,10 @@ void PString::set(char const* text, unsigned n) {
 
 void PString::concat(char const* text, unsigned n) {
   char* fresh = static_cast<char*>(kestle::allocate(std::size_t{length_} + n + 1));
-  if (length_ != 0) std::memcpy(fresh, text_, length_);
-  if (n != 0) std::memcpy(fresh + length_, text, n);
+  if (length_ != 0)
+    std::memcpy(fresh, text_, length_);
+  if (n != 0)
+    std::memcpy(fresh + length_, text, n);
   fresh[length_ + n] = 0;
   kestle::release(text_);
   text_ = fresh;
@@ -44,8 +51,10 @@ void PString::concat(char const* text, unsigned n) {
 
 void PString::insert(char const* text, unsigned n) {
   char* fresh = static_cast<char*>(kestle::allocate(std::size_t{length_} + n + 1));
-  if (n != 0) std::memcpy(fresh, text, n);
-  if (length_ != 0) std::memcpy(fresh + n, text_, length_);
+  if (n != 0)
+    std::memcpy(fresh, text, n);
+  if (length_ != 0)
+    std::memcpy(fresh + n, text_, length_);
   fresh[length_ + n] = 0;
   kestle::release(text_);
   text_ = fresh;
@@ -55,11 +64,13 @@ void PString::insert(char const* text, unsigned n) {
 // ---- WStringImpl ---------------------------------------------------------------------------
 
 WStringImpl::~WStringImpl() {
-  if (text_ != inline_) kestle::release(text_);
+  if (text_ != inline_)
+    kestle::release(text_);
 }
 
 wchar_t* WStringImpl::reserve(unsigned units) {
-  if (units <= kInlineUnits) return inline_;
+  if (units <= kInlineUnits)
+    return inline_;
   return static_cast<wchar_t*>(kestle::allocate((std::size_t{units} + 1) * sizeof(wchar_t)));
 }
 
@@ -67,9 +78,11 @@ void WStringImpl::set(wchar_t const* text, unsigned n) {
   // Source and destination may overlap when the text lies in this string: the inline storage
   // is filled with memmove, and heap storage is always fresh.
   wchar_t* fresh = n <= kInlineUnits ? inline_ : reserve(n);
-  if (n != 0) std::wmemmove(fresh, text, n);
+  if (n != 0)
+    std::wmemmove(fresh, text, n);
   fresh[n] = 0;
-  if (text_ != nullptr && text_ != inline_ && text_ != fresh) kestle::release(text_);
+  if (text_ != nullptr && text_ != inline_ && text_ != fresh)
+    kestle::release(text_);
   text_ = fresh;
   length_ = n;
   capacity_ = fresh == inline_ ? kInlineUnits : n;
@@ -84,10 +97,13 @@ void WStringImpl::concat(wchar_t const* text, unsigned n) {
     return;
   }
   wchar_t* fresh = reserve(total);
-  if (length_ != 0 && fresh != text_) std::wmemcpy(fresh, text_, length_);
-  if (n != 0) std::wmemmove(fresh + length_, text, n);
+  if (length_ != 0 && fresh != text_)
+    std::wmemcpy(fresh, text_, length_);
+  if (n != 0)
+    std::wmemmove(fresh + length_, text, n);
   fresh[total] = 0;
-  if (text_ != nullptr && text_ != inline_ && text_ != fresh) kestle::release(text_);
+  if (text_ != nullptr && text_ != inline_ && text_ != fresh)
+    kestle::release(text_);
   text_ = fresh;
   length_ = total;
   capacity_ = fresh == inline_ ? kInlineUnits : total;
@@ -101,10 +117,13 @@ void WStringImpl::insert(wchar_t const* text, unsigned n) {
       total <= kInlineUnits
           ? scratch
           : static_cast<wchar_t*>(kestle::allocate((std::size_t{total} + 1) * sizeof(wchar_t)));
-  if (n != 0) std::wmemcpy(fresh, text, n);
-  if (length_ != 0) std::wmemcpy(fresh + n, text_, length_);
+  if (n != 0)
+    std::wmemcpy(fresh, text, n);
+  if (length_ != 0)
+    std::wmemcpy(fresh + n, text_, length_);
   fresh[total] = 0;
-  if (text_ != nullptr && text_ != inline_) kestle::release(text_);
+  if (text_ != nullptr && text_ != inline_)
+    kestle::release(text_);
   if (fresh == scratch) {
     std::wmemcpy(inline_, scratch, std::size_t{total} + 1);
     text_ = inline_;
@@ -125,7 +144,8 @@ unsigned lengthOf(wchar_t const* text) {
 }  // namespace
 
 WStringImpl* WString::body() {
-  if (body_ == nullptr) body_ = kestle::make<WStringImpl>();
+  if (body_ == nullptr)
+    body_ = kestle::make<WStringImpl>();
   return body_;
 }
 
@@ -135,16 +155,20 @@ WString::WString(WString const& other) {
   }
 }
 
-WString::WString(WString&& other) noexcept : body_(other.body_) { other.body_ = nullptr; }
+WString::WString(WString&& other) noexcept : body_(other.body_) {
+  other.body_ = nullptr;
+}
 
 WString::WString(wchar_t const* text) {
-  if (text != nullptr) body()->set(text, lengthOf(text));
+  if (text != nullptr)
+    body()->set(text, lengthOf(text));
 }
 
 WString::WString(wchar_t const* t1, wchar_t const* t2, wchar_t const* t3, wchar_t const* t4,
                  wchar_t const* t5) {
   for (wchar_t const* t : {t1, t2, t3, t4, t5}) {
-    if (t != nullptr) body()->concat(t, lengthOf(t));
+    if (t != nullptr)
+      body()->concat(t, lengthOf(t));
   }
 }
 
@@ -156,17 +180,22 @@ WString::WString(wchar_t const* text, unsigned long long number) {
     number /= 10;
   } while (number != 0);
   wchar_t ordered[24];
-  for (unsigned i = 0; i < n; ++i) ordered[i] = digits[n - 1 - i];
+  for (unsigned i = 0; i < n; ++i)
+    ordered[i] = digits[n - 1 - i];
   WStringImpl* b = body();
-  if (text != nullptr) b->concat(text, lengthOf(text));
+  if (text != nullptr)
+    b->concat(text, lengthOf(text));
   b->concat(ordered, n);
 }
 
-WString::~WString() { kestle::destroy(body_); }
+WString::~WString() {
+  kestle::destroy(body_);
+}
 
 WString& WString::operator=(wchar_t const* text) {
   if (text == nullptr) {
-    if (body_ != nullptr) body_->set(L"", 0);
+    if (body_ != nullptr)
+      body_->set(L"", 0);
   } else {
     body()->set(text, lengthOf(text));
   }
@@ -174,9 +203,11 @@ WString& WString::operator=(wchar_t const* text) {
 }
 
 WString& WString::operator=(WString const& other) {
-  if (this == &other) return *this;
+  if (this == &other)
+    return *this;
   if (other.body_ == nullptr || other.body_->text_ == nullptr) {
-    if (body_ != nullptr) body_->set(L"", 0);
+    if (body_ != nullptr)
+      body_->set(L"", 0);
   } else {
     body()->set(other.body_->text_, other.body_->length_);
   }
@@ -193,7 +224,8 @@ WString& WString::operator=(WString&& other) noexcept {
 }
 
 WString& WString::operator+=(wchar_t const* text) {
-  if (text != nullptr) body()->concat(text, lengthOf(text));
+  if (text != nullptr)
+    body()->concat(text, lengthOf(text));
   return *this;
 }
 
@@ -205,7 +237,8 @@ WString& WString::operator+=(WString const& other) {
 }
 
 WString& WString::ins(wchar_t const* text) {
-  if (text != nullptr) body()->insert(text, lengthOf(text));
+  if (text != nullptr)
+    body()->insert(text, lengthOf(text));
   return *this;
 }
 
@@ -214,7 +247,8 @@ WString& WString::ins(wchar_t const* text) {
 namespace {
 WString format(unsigned long long magnitude, bool negative, unsigned radix, unsigned width,
                wchar_t fill) {
-  if (radix < 2 || radix > 36) radix = 10;
+  if (radix < 2 || radix > 36)
+    radix = 10;
   wchar_t digits[72];
   unsigned n = 0;
   do {
@@ -225,7 +259,8 @@ WString format(unsigned long long magnitude, bool negative, unsigned radix, unsi
   // A '0' fill goes between the sign and the digits ("-005"); any other fill goes in front of
   // the sign ("  -5").
   bool zeroFill = fill == L'0';
-  if (negative && !zeroFill) digits[n++] = L'-';
+  if (negative && !zeroFill)
+    digits[n++] = L'-';
   WString out;
   wchar_t chunk[65];
   unsigned used = 0;
@@ -237,9 +272,12 @@ WString format(unsigned long long magnitude, bool negative, unsigned radix, unsi
       used = 0;
     }
   };
-  if (negative && zeroFill) put(L'-');
-  for (unsigned i = n + (negative && zeroFill ? 1 : 0); i < width; ++i) put(fill);
-  for (unsigned i = n; i > 0; --i) put(digits[i - 1]);
+  if (negative && zeroFill)
+    put(L'-');
+  for (unsigned i = n + (negative && zeroFill ? 1 : 0); i < width; ++i)
+    put(fill);
+  for (unsigned i = n; i > 0; --i)
+    put(digits[i - 1]);
   chunk[used] = 0;
   out += chunk;
   return out;
@@ -252,7 +290,7 @@ WString FString::numstr(unsigned long long value, unsigned radix, unsigned width
 
 WString FString::signednumstr(long long value, unsigned radix, unsigned width, wchar_t fill) {
   bool negative = value < 0;
-  unsigned long long magnitude =
-      negative ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+  unsigned long long magnitude = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                          : static_cast<unsigned long long>(value);
   return format(magnitude, negative, radix, width, fill);
 }

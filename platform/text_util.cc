@@ -41,20 +41,24 @@ void putUtf8(std::string& out, char32_t c) {
 
 std::string toUtf8(wchar_t const* text) {
   std::string out;
-  if (text == nullptr) return out;
-  for (; *text != 0; ++text) putUtf8(out, static_cast<char32_t>(*text));
+  if (text == nullptr)
+    return out;
+  for (; *text != 0; ++text)
+    putUtf8(out, static_cast<char32_t>(*text));
   return out;
 }
 
 std::string toUtf8(std::wstring const& text) {
   std::string out;
-  for (wchar_t c : text) putUtf8(out, static_cast<char32_t>(c));
+  for (wchar_t c : text)
+    putUtf8(out, static_cast<char32_t>(c));
   return out;
 }
 
 bool appendLine(std::string const& path, std::string const& line) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   std::string whole = line + "\n";
   // O_APPEND and a single write keep lines of concurrent writers whole.
   ssize_t n;
@@ -67,9 +71,11 @@ bool appendLine(std::string const& path, std::string const& line) {
 
 std::string logPath(wchar_t const* logFile) {
   std::filesystem::path name(toUtf8(logFile));
-  if (name.is_absolute()) return name.string();
+  if (name.is_absolute())
+    return name.string();
   std::lock_guard<std::mutex> lock(dirMutex);
-  if (logDirectory().empty()) return name.string();
+  if (logDirectory().empty())
+    return name.string();
   return (logDirectory() / name).string();
 }
 

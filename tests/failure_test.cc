@@ -61,11 +61,12 @@ struct Seen {
 Seen only(ReportCapture const& capture) {
   auto reports = capture.reports();
   EXPECT_EQ(reports.size(), 1u);
-  if (reports.empty()) return {};
+  if (reports.empty())
+    return {};
   auto const& r = reports.front();
   auto text = [](std::optional<std::wstring> const& t) { return t ? *t : L"(null)"; };
-  return {r.op,          r.flag,          r.file,          r.function, r.line,
-          text(r.expression), text(r.text1), text(r.text2), r.code};
+  return {r.op,          r.flag,        r.file, r.function, r.line, text(r.expression),
+          text(r.text1), text(r.text2), r.code};
 }
 
 TEST(FailureChecks, AssureAndAvoidReportThroughPanicMe) {

@@ -48,10 +48,12 @@ TEST(AccountedAllocation, CountsStayExactAcrossThreads) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([] {
-      for (int i = 0; i < 2000; ++i) kestle::release(kestle::allocate(static_cast<size_t>(i)));
+      for (int i = 0; i < 2000; ++i)
+        kestle::release(kestle::allocate(static_cast<size_t>(i)));
     });
   }
-  for (auto& t : threads) t.join();
+  for (auto& t : threads)
+    t.join();
   EXPECT_EQ(Heapwick::bytesHeld(), start);
 }
 
@@ -84,7 +86,8 @@ TEST(LogWriter, DefaultAppendsWholeLinesFromConcurrentThreads) {
       }
     });
   }
-  for (auto& t : threads) t.join();
+  for (auto& t : threads)
+    t.join();
   Platform::setLogDirectory({});
   std::ifstream in(dir.file("TEST.LOG"));
   std::string line;

@@ -9,7 +9,9 @@
 namespace {
 using kestle_test::HeapCheck;
 
-std::wstring str(WString const& s) { return static_cast<wchar_t const*>(s); }
+std::wstring str(WString const& s) {
+  return static_cast<wchar_t const*>(s);
+}
 
 TEST(WStringTest, EmptyStringsAnswerEmptyTextNeverNull) {
   HeapCheck heap;
@@ -141,9 +143,9 @@ TEST(FStringTest, NumbersInEveryRadixWidthAndFill) {
 }
 
 TEST(ErrorDescriptionTest, EveryCodeHasASentence) {
-  for (unsigned long code : {2ul, 3ul, 4ul, 5ul, 6ul, 8ul, 19ul, 31ul, 32ul, 33ul, 80ul, 87ul,
-                             112ul, 1117ul, NoHandleError, ShortWriteError, BackupReadError,
-                             BackupFormatError, BackupAborted}) {
+  for (unsigned long code :
+       {2ul, 3ul, 4ul, 5ul, 6ul, 8ul, 19ul, 31ul, 32ul, 33ul, 80ul, 87ul, 112ul, 1117ul,
+        NoHandleError, ShortWriteError, BackupReadError, BackupFormatError, BackupAborted}) {
     WString text = ErrorDescription::formatMessage(code);
     EXPECT_TRUE(text.filled()) << code;
     EXPECT_EQ(str(text).find(L"Unknown"), std::wstring::npos) << code;

@@ -60,7 +60,8 @@ struct Allocator {
   template <class U>
   Allocator(Allocator<U> const&) noexcept {}
   T* allocate(std::size_t n) {
-    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    if (n > static_cast<std::size_t>(-1) / sizeof(T))
+      throw std::bad_array_new_length();
     return static_cast<T*>(kestle::allocate(n * sizeof(T)));
   }
   void deallocate(T* p, std::size_t) noexcept { kestle::release(p); }

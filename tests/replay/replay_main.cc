@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
   }
   std::vector<std::filesystem::path> files;
   for (auto const& entry : std::filesystem::recursive_directory_iterator(argv[1])) {
-    if (entry.is_regular_file()) files.push_back(entry.path());
+    if (entry.is_regular_file())
+      files.push_back(entry.path());
   }
   if (files.empty()) {
     std::fprintf(stderr, "no corpus files in %s\n", argv[1]);
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
   }
   for (auto const& path : files) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
   }
   std::printf("replayed %zu inputs\n", files.size());

@@ -14,7 +14,9 @@ ReportCapture::ReportCapture() {
     reports_.push_back(r);
   });
 }
-ReportCapture::~ReportCapture() { Platform::setReportHandler(std::move(previous_)); }
+ReportCapture::~ReportCapture() {
+  Platform::setReportHandler(std::move(previous_));
+}
 std::vector<Platform::Report> ReportCapture::reports() const {
   std::lock_guard<std::mutex> lock(mu_);
   return reports_;
@@ -34,7 +36,9 @@ LogCapture::LogCapture() {
     entries_.push_back(e);
   });
 }
-LogCapture::~LogCapture() { Platform::setLogHandler(std::move(previous_)); }
+LogCapture::~LogCapture() {
+  Platform::setLogHandler(std::move(previous_));
+}
 std::vector<Platform::LogEntry> LogCapture::entries() const {
   std::lock_guard<std::mutex> lock(mu_);
   return entries_;
@@ -42,7 +46,8 @@ std::vector<Platform::LogEntry> LogCapture::entries() const {
 std::vector<std::wstring> LogCapture::texts() const {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<std::wstring> out;
-  for (auto const& e : entries_) out.push_back(e.text);
+  for (auto const& e : entries_)
+    out.push_back(e.text);
   return out;
 }
 void LogCapture::clear() {
@@ -56,7 +61,9 @@ SleepRecorder::SleepRecorder() {
     sleeps_.push_back(ms);
   });
 }
-SleepRecorder::~SleepRecorder() { Platform::setSleepHook(std::move(previous_)); }
+SleepRecorder::~SleepRecorder() {
+  Platform::setSleepHook(std::move(previous_));
+}
 std::vector<unsigned> SleepRecorder::sleeps() const {
   std::lock_guard<std::mutex> lock(mu_);
   return sleeps_;
@@ -72,7 +79,9 @@ ToneRecorder::ToneRecorder() {
     tones_.emplace_back(a, b);
   });
 }
-ToneRecorder::~ToneRecorder() { Platform::setToneHook(std::move(previous_)); }
+ToneRecorder::~ToneRecorder() {
+  Platform::setToneHook(std::move(previous_));
+}
 std::vector<std::pair<unsigned, unsigned>> ToneRecorder::tones() const {
   std::lock_guard<std::mutex> lock(mu_);
   return tones_;
@@ -81,19 +90,23 @@ std::vector<std::pair<unsigned, unsigned>> ToneRecorder::tones() const {
 FileFaultGuard::FileFaultGuard(Platform::FileFaultHook hook) {
   previous_ = Platform::setFileFaultHook(std::move(hook));
 }
-FileFaultGuard::~FileFaultGuard() { Platform::setFileFaultHook(std::move(previous_)); }
+FileFaultGuard::~FileFaultGuard() {
+  Platform::setFileFaultHook(std::move(previous_));
+}
 
 HeapCheck::HeapCheck() : start_(Heapwick::bytesHeld()) {}
 HeapCheck::~HeapCheck() {
   EXPECT_EQ(Heapwick::bytesHeld(), start_) << "accounted heap not back where it was";
 }
-long long HeapCheck::held() const { return Heapwick::bytesHeld() - start_; }
+long long HeapCheck::held() const {
+  return Heapwick::bytesHeld() - start_;
+}
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   char const* base = std::getenv("KESTLE_TEST_TMP");
-  std::filesystem::path root = base != nullptr ? std::filesystem::path(base)
-                                               : std::filesystem::temp_directory_path();
+  std::filesystem::path root =
+      base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
   path_ = root / ("kestle-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);
@@ -102,6 +115,8 @@ TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
-std::wstring TempDir::wfile(std::string const& name) const { return file(name).wstring(); }
+std::wstring TempDir::wfile(std::string const& name) const {
+  return file(name).wstring();
+}
 
 }  // namespace kestle_test
