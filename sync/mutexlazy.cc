@@ -1,0 +1,77 @@
+// MutexLazy: construction and the fast paths. The waiting side is the platform's.
+#include "kestle/mutexlazy.h"
+
+#include <cstdint>
+
+#include "kestle/failure.h"
+#include "kestle/strings.h"
+#include "kestle/thread.h"
+#include "platform/report.h"
+#include "sync/mutex_detail.h"
+
+MutexLazy::MutexLazy(bool checkRecursion, wchar_t const* name, Stat::Id id)
+    : lockWord_(0),
+      waitObject_(nullptr),
+      checkRecursion_(checkRecursion),
+      ownerThread_(0),
+      statId_(id) {
+  auto const address = reinterpret_cast<std::uintptr_t>(&lockWord_);
+  if (address % 4 != 0) {
+    WString const text = FString::numstr(address, 10, 0, L' ');
+    kestle_detail::Reporter::PanicMe(false, L"mutexlazy", L"MutexLazy::MutexLazy", 122, text,
+                                     nullptr, 0);
+  }
+  kestle_detail::copyMutexName(mutexName_, name);
+  // One uncontended cycle, so a constructed mutex has been through obtain and release once.
+  MutexLazy::obtain();
+  MutexLazy::release();
+}
+
+MutexLazy::MutexLazy() : MutexLazy(true, L"", 6) {}
+
+void MutexLazy::obtain() {
+  if (lockWord_.exchange(1, std::memory_order_seq_cst) != 0) {
+    Stat::Call timed(statId_, 0);
+    int const self = Thread::currentThreadId();
+    if (checkRecursion_ && ownerThread_.load(std::memory_order_relaxed) == self) {
+      kestle_detail::reportRecursiveObtain(L"mutexlazy", L"MutexLazy::obtain", 62, mutexName_,
+                                           self);
+    }
+    // A holder that asks again waits here like any other thread: it never becomes a second
+    // owner, and it goes on once some thread releases the mutex.
+    waitAndObtain();
+  }
+  ownerThread_.store(Thread::currentThreadId(), std::memory_order_relaxed);
+}
+
+bool MutexLazy::tryObtain(unsigned int timeout, DeadlockStrategy strategy) {
+  // A compare-exchange rather than an exchange: a failing try must not lower a 2 to 1, or the
+  // next release would wake nobody while a waiter sleeps.
+  std::uint32_t expected = 0;
+  if (lockWord_.compare_exchange_strong(expected, 1, std::memory_order_seq_cst)) {
+    ownerThread_.store(Thread::currentThreadId(), std::memory_order_relaxed);
+    return true;
+  }
+  if (timeout == 0)
+    return false;
+  int const self = Thread::currentThreadId();
+  if (ownerThread_.load(std::memory_order_relaxed) == self) {
+    if (strategy == FailQuietly)
+      return false;
+    if (strategy != WaitAnyway) {
+      SysFailure::panic2(false, L"mutexlazy", L"MutexLazy::tryObtain", 93, mutexName_, self);
+      return false;
+    }
+  }
+  Stat::Call timed(statId_, 0);
+  if (!waitAndTryObtain(timeout))
+    return false;
+  ownerThread_.store(self, std::memory_order_relaxed);
+  return true;
+}
+
+void MutexLazy::release() {
+  ownerThread_.store(0, std::memory_order_relaxed);
+  if (lockWord_.exchange(0, std::memory_order_seq_cst) == 2)
+    wakeup();
+}
