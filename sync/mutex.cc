@@ -1,8 +1,6 @@
 // Mutex::currentThreadId and the two lock objects.
 #include "kestle/mutex.h"
 
-#include <chrono>
-
 #include "kestle/strings.h"
 #include "kestle/thread.h"
 #include "platform/report.h"
@@ -53,24 +51,7 @@ void Mutex::Lock::unlock() {
 
 // Mutex::ShiftLock
 
-namespace {
-std::uint64_t ticksNow() {
-  return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-}  // namespace
-
-void Mutex::ShiftLock::Timer::start() {
-  started = ticksNow();
-  running = 1;
-}
-
-void Mutex::ShiftLock::Timer::stop() {
-  if (running != 0)
-    total += ticksNow() - started;
-  running = 0;
-}
-
-Mutex::ShiftLock::ShiftLock() : mutex_(nullptr) {}
+Mutex::ShiftLock::ShiftLock() : mutex_(nullptr), timer_(false) {}
 
 Mutex::ShiftLock& Mutex::ShiftLock::operator=(ShiftLock const& other) {
   mutex_ = other.mutex_;
@@ -115,7 +96,7 @@ void Mutex::ShiftLock::unlock() {
 }
 
 unsigned long long Mutex::ShiftLock::blocked() {
-  unsigned long long const elapsed = timer_.total;
-  timer_.total = 0;
+  unsigned long long const elapsed = timer_.elapsed();
+  timer_.reset();
   return elapsed;
 }

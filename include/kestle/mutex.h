@@ -16,6 +16,7 @@
 #include "kestle/alloc.h"
 #include "kestle/export.h"
 #include "kestle/system.h"
+#include "kestle/timer.h"
 
 class KESTLE_API Mutex : private uncopyable, public kestle::Accounted {
  public:
@@ -105,15 +106,6 @@ class KESTLE_API Mutex::ShiftLock {
   unsigned long long blocked();
 
  private:
-  // Adds up steady-clock ticks between start() and stop(); the unit of SystemTimer::frequency.
-  struct Timer {
-    std::uint64_t started = 0;
-    std::uint64_t total = 0;
-    std::uint32_t running = 0;
-    void start();
-    void stop();
-  };
-
   Mutex* mutex_;
-  Timer timer_;
+  SystemTimer::timer timer_;
 };
