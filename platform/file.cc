@@ -1,0 +1,325 @@
+// The platform's raw file primitives on POSIX: open/pread/pwrite/fdatasync/fstat/ftruncate.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "kestle/alloc.h"
+#include "platform/errno_code.h"
+#include "platform/file_object.h"
+#include "platform/hooks.h"
+#include "platform/text_util.h"
+
+namespace kestle_detail {
+
+std::optional<Platform::FileFault> askAbout(Platform::FileOp op, void* handle,
+                                            unsigned long long position, unsigned length) {
+  PlatformFile const* f = fileOf(handle);
+  wchar_t const* name = f != nullptr ? static_cast<wchar_t const*>(f->name) : L"";
+  return askFileFault(Platform::FileCall{op, handle, name, position, length});
+}
+
+}  // namespace kestle_detail
+
+namespace {
+
+using kestle_detail::fileOf;
+using kestle_detail::PlatformFile;
+using kestle_detail::systemCodeOf;
+using Fault = std::optional<Platform::FileFault>;
+
+constexpr unsigned long long kMaxOffset =
+    static_cast<unsigned long long>(std::numeric_limits<off_t>::max());
+
+bool refused(Fault const& fault) {
+  return fault && fault->code != 0;
+}
+
+// The bytes a transfer of `length` may move: the hook can cut it short, never lengthen it.
+unsigned allowedBytes(Fault const& fault, unsigned length) {
+  if (!fault || fault->count < 0)
+    return length;
+  return static_cast<unsigned>(std::min<long long>(fault->count, length));
+}
+
+// A range whose end lies beyond the largest offset cannot be transferred at all.
+bool outOfRange(unsigned long long position, unsigned length) {
+  return position > kMaxOffset || length > kMaxOffset - position;
+}
+
+// pread until n bytes have arrived, the file ends or an error occurs; `done` counts the bytes.
+unsigned long readAt(int fd, char* buffer, unsigned n, unsigned long long offset, unsigned& done) {
+  done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, buffer + done, n - done, static_cast<off_t>(offset + done));
+    if (r > 0) {
+      done += static_cast<unsigned>(r);
+    } else if (r == 0) {
+      return 0;  // end of file
+    } else if (errno != EINTR) {
+      return systemCodeOf(errno);
+    }
+  }
+  return 0;
+}
+
+// pwrite until n bytes are written or an error occurs; `done` counts the bytes.
+unsigned long writeAt(int fd, char const* data, unsigned n, unsigned long long offset,
+                      unsigned& done) {
+  done = 0;
+  while (done < n) {
+    ssize_t r = ::pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
+    if (r > 0) {
+      done += static_cast<unsigned>(r);
+    } else if (r == 0) {
+      return 0;  // the kernel took nothing and gave no reason; the caller sees a short count
+    } else if (errno != EINTR) {
+      return systemCodeOf(errno);
+    }
+  }
+  return 0;
+}
+
+int openFlags(Access access, OpenFlag openFlag, bool& ok) {
+  ok = true;
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case Access::Read:
+      flags |= O_RDONLY;
+      break;
+    case Access::Write:
+      flags |= O_WRONLY;
+      break;
+    case Access::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    default:
+      ok = false;
+  }
+  switch (openFlag) {
+    case OpenFlag::OpenExisting:
+      break;
+    case OpenFlag::OpenOrCreate:
+      flags |= O_CREAT;
+      break;
+    case OpenFlag::CreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case OpenFlag::CreateOrTruncate:
+      // Emptying a file through a handle that may not write to it is a contradiction.
+      if (access == Access::Read)
+        ok = false;
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    default:
+      ok = false;
+  }
+  return flags;
+}
+
+}  // namespace
+
+unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenFlag openFlag,
+                      void*& handle, bool flag) {
+  handle = nullptr;
+  int fd = -1;
+  try {
+    Fault fault = kestle_detail::askFileFault(
+        Platform::FileCall{Platform::FileOp::Open, nullptr, name != nullptr ? name : L"", 0, 0});
+    if (refused(fault))
+      return fault->code;
+    bool ok = false;
+    int flags = openFlags(access, openFlag, ok);
+    if (name == nullptr || !ok)
+      return SysError::InvalidParameter;
+
+    std::string path = kestle_detail::toUtf8(name);
+    do {
+      fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+      return systemCodeOf(errno);
+
+    // open(2) lets a directory be opened for reading; as a file it can be nothing but refused.
+    struct stat st;
+    unsigned long code = 0;
+    if (::fstat(fd, &st) != 0) {
+      code = systemCodeOf(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+      code = SysError::AccessDenied;
+    }
+    if (code != 0) {
+      ::close(fd);
+      return code;
+    }
+
+    WString kept(name);
+    PlatformFile* f = kestle::make<PlatformFile>();
+    f->fd = fd;
+    f->access = access;
+    f->sharing = sharing;
+    f->flag = flag;
+    f->name = std::move(kept);
+    handle = f;
+    return 0;
+  } catch (std::bad_alloc const&) {
+    if (fd >= 0)
+      ::close(fd);
+    return SysError::NotEnoughMemory;
+  }
+}
+
+unsigned long FioClose(void*& handle) {
+  PlatformFile* f = fileOf(handle);
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Close, handle, 0, 0);
+  if (f == nullptr)
+    return refused(fault) ? fault->code : SysError::InvalidHandle;
+  // Linux releases the descriptor even when close(2) reports an error, and retrying could close
+  // a descriptor another thread has just been given; so the handle is gone in every case, also
+  // when the fault hook refuses the call.
+  handle = nullptr;
+  unsigned long code = 0;
+  if (::close(f->fd) != 0 && errno != EINTR)
+    code = systemCodeOf(errno);
+  kestle::destroy(f);
+  return refused(fault) ? fault->code : code;
+}
+
+unsigned long FioSetPos(void* handle, unsigned long long position) {
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::SetPos, handle, position, 0);
+  if (refused(fault))
+    return fault->code;
+  PlatformFile* f = fileOf(handle);
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  if (position > kMaxOffset)
+    return SysError::InvalidParameter;
+  f->position = position;
+  return 0;
+}
+
+unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got) {
+  got = 0;
+  PlatformFile* f = fileOf(handle);
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Read, handle,
+                                        f != nullptr ? f->position : 0, length);
+  if (refused(fault))
+    return fault->code;
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  unsigned n = allowedBytes(fault, length);
+  if (n == 0)
+    return 0;
+  if (buffer == nullptr || outOfRange(f->position, n))
+    return SysError::InvalidParameter;
+  unsigned long code = readAt(f->fd, buffer, n, f->position, got);
+  f->position += got;
+  if (code == 0 && fault && fault->alter)
+    fault->alter(buffer, nullptr, got);
+  return code;
+}
+
+unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, unsigned& got) {
+  got = 0;
+  PlatformFile* f = fileOf(handle);
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Read2, handle,
+                                        f != nullptr ? f->position : 0, length);
+  if (refused(fault))
+    return fault->code;
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  unsigned n = allowedBytes(fault, length);
+  if (n == 0)
+    return 0;
+  if (buffer == nullptr || copy == nullptr || outOfRange(f->position, n)) {
+    return SysError::InvalidParameter;
+  }
+  unsigned long code = readAt(f->fd, buffer, n, f->position, got);
+  if (code == 0) {
+    // The second, independent read. Bytes it does not deliver are zero, so that a caller
+    // comparing the buffers sees the difference rather than stale memory.
+    unsigned again = 0;
+    code = readAt(f->fd, copy, got, f->position, again);
+    std::fill(copy + again, copy + got, '\0');
+  }
+  f->position += got;
+  if (code == 0 && fault && fault->alter)
+    fault->alter(buffer, copy, got);
+  return code;
+}
+
+unsigned long FioWrite(void* handle, char const* data, unsigned length, unsigned& written) {
+  written = 0;
+  PlatformFile* f = fileOf(handle);
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Write, handle,
+                                        f != nullptr ? f->position : 0, length);
+  if (refused(fault))
+    return fault->code;
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  unsigned n = allowedBytes(fault, length);
+  if (n == 0)
+    return 0;
+  if (data == nullptr || outOfRange(f->position, n))
+    return SysError::InvalidParameter;
+  unsigned long code = writeAt(f->fd, data, n, f->position, written);
+  f->position += written;
+  return code;
+}
+
+unsigned long FioFlush(void* handle) {
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Flush, handle, 0, 0);
+  if (refused(fault))
+    return fault->code;
+  PlatformFile* f = fileOf(handle);
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  int r;
+  do {
+    r = ::fdatasync(f->fd);
+  } while (r != 0 && errno == EINTR);
+  return r == 0 ? 0 : systemCodeOf(errno);
+}
+
+unsigned long FioSize(void* handle, unsigned long long& size) {
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Size, handle, 0, 0);
+  if (refused(fault))
+    return fault->code;
+  PlatformFile* f = fileOf(handle);
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0)
+    return systemCodeOf(errno);
+  size = static_cast<unsigned long long>(st.st_size);
+  return 0;
+}
+
+unsigned long FioSetSize(void* handle, unsigned long long size) {
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::SetSize, handle, size, 0);
+  if (refused(fault))
+    return fault->code;
+  PlatformFile* f = fileOf(handle);
+  if (f == nullptr)
+    return SysError::InvalidHandle;
+  if (size > kMaxOffset)
+    return SysError::InvalidParameter;
+  int r;
+  do {
+    r = ::ftruncate(f->fd, static_cast<off_t>(size));
+  } while (r != 0 && errno == EINTR);
+  if (r == 0)
+    return 0;
+  // ftruncate reports a descriptor opened without write access as EINVAL; that is the handle's
+  // fault, as it is for a write.
+  if (errno == EINVAL && f->access == Access::Read)
+    return SysError::InvalidHandle;
+  return systemCodeOf(errno);
+}
