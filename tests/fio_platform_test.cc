@@ -2,11 +2,15 @@
 // mapping, and the file-fault hook's three kinds of answer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "kestle/clock.h"
 #include "platform/errno_code.h"
 #include "platform/file.h"
 #include "support/fio_support.h"
@@ -236,6 +240,36 @@ TEST(FioTransferTest, NullHandlesAreRefusedByEveryPrimitive) {
   EXPECT_EQ(FioFlush(none), SysError::InvalidHandle);
   EXPECT_EQ(FioSize(none, size), SysError::InvalidHandle);
   EXPECT_EQ(FioSetSize(none, 0), SysError::InvalidHandle);
+}
+
+// Sets the file's modification time to a Unix time.
+void setModified(std::filesystem::path const& path, long long seconds, long nanoseconds) {
+  timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), nanoseconds}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(FioStampTest, ModificationTimeBecomesAUniversalStamp) {
+  HeapCheck heap;
+  TempDir dir;
+  writeWholeFile(dir.file("f"), "x");
+  OpenFile file(dir.wfile("f"), Access::Read, OpenFlag::OpenExisting);
+  ASSERT_EQ(file.code(), 0u);
+  Clock::UniversalTime stamp;
+
+  setModified(dir.file("f"), 981173106, 789000000);  // 2001-02-03T04:05:06.789Z
+  ASSERT_EQ(FioGetStamp(file.handle(), stamp), 0u);
+  EXPECT_EQ(stamp.date, 730519u);   // day 1 is 1 January of year 1
+  EXPECT_EQ(stamp.time, 1470678u);  // hundredths, cut
+  EXPECT_EQ(stamp.zone, 0u);
+
+  setModified(dir.file("f"), 946684800, 0);  // 2000-01-01T00:00:00Z: the end of the day before
+  ASSERT_EQ(FioGetStamp(file.handle(), stamp), 0u);
+  EXPECT_EQ(stamp.date, 730119u);
+  EXPECT_EQ(stamp.time, 8640000u);
+
+  Clock::UniversalTime untouched(1, 2, 3);
+  EXPECT_EQ(FioGetStamp(nullptr, untouched), SysError::InvalidHandle);
+  EXPECT_EQ(untouched.date, 1u);
 }
 
 TEST(FioCloseTest, CloseReleasesHandleAndDescriptorEvenWhenItFails) {
