@@ -2,6 +2,7 @@
 #pragma once
 
 #include "kestle/alloc.h"
+#include "kestle/applicinfo.h"
 #include "kestle/array.h"
 #include "kestle/backup.h"
 #include "kestle/clock.h"
