@@ -1,1 +1,135 @@
+// The raw file layer: one file opened through up to four platform handles, so that up to four
+// positioned reads of it run at once while writes go through one handle.
+//
+// Fio::open hands out a Fio::FIOWRAP* that the caller owns and gives back to Fio::close, which
+// destroys it and sets the caller's pointer to null. Every operation returns a system error code:
+// 0 for success, the platform's code unchanged, or NoHandleError (0x20002720) for a null handle
+// and for a read that finds no free slot.
+//
+// Threads:
+//  - read, read2, write, flush, getSize and setSize may run at the same time on one handle from
+//    any threads. open and close may not overlap any other operation on the same handle; the
+//    caller serialises them.
+//  - A read takes one of four gate units (a fifth concurrent read waits for one), then tries the
+//    four slot mutexes in order 0, 1, 2, 3 without ever waiting for one, and transfers through
+//    the first slot it gets. Slot 0 is the main handle; slots 1 to 3 are read handles, opened by
+//    the first read that takes the slot. When every slot mutex is busy (a write or a resize holds
+//    one while reads hold the others) the read fails at once with NoHandleError and a report.
+//  - A write holds slot 0's mutex and, once its positioning has succeeded, closes the read
+//    handles (waiting for reads running through them) before it writes. Lock order: slot 0
+//    before slots 1 to 3, which are taken one at a time.
+//  - flush, getSize and setSize act on the main handle without its slot mutex.
+//
+// Reports (module "fiowrap", flag true): no free slot ("Fio::read" 231, "Fio::read2" 276, text
+// the file name); failed flush of the main handle before a read-handle read (211, 252); failed
+// read-handle open (221, 263, with the file name); failed read-handle close in close (122,
+// "Fio::close", the code as the value) and in closeReadHandles (67, with the file name).
 #pragma once
+
+#include <atomic>
+
+#include "kestle/export.h"
+#include "kestle/fileopen.h"
+#include "kestle/mutexlazy.h"
+#include "kestle/semaphore.h"
+#include "kestle/strings.h"
+
+namespace Fio {
+
+// The slot mutex of a raw file handle: a MutexLazy with recursion checking, the empty name and
+// statistic 19, under which contended waits for a slot are timed.
+class KESTLE_API FioMutex : public MutexLazy {
+ public:
+  FioMutex();
+  ~FioMutex() override;
+};
+
+class FIOWRAP;
+
+// Opens the file `name` with the platform's parameters, passed on unchanged, and stores a new
+// handle in `wrap`. On failure `wrap` is null and the platform's code is returned (2 for a
+// missing file); nothing is allocated. If building the handle throws (out of memory), the file
+// is closed again and the exception passes on, leaving `wrap` as it was.
+KESTLE_API unsigned long open(wchar_t const* name, Access access, Sharing sharing,
+                              OpenFlag openFlag, FIOWRAP*& wrap, bool flag);
+
+// Closes every platform handle of the file, destroys the handle and sets `wrap` to null. The
+// result is the main handle's close code (0 when it closed); a read handle that fails to close
+// is reported and does not change the result. The read handles are closed also when the main
+// handle's close fails. A null `wrap` gives NoHandleError and changes nothing.
+KESTLE_API unsigned long close(FIOWRAP*& wrap);
+
+// A copy of the name given to open; "(no_handle)" for a null handle.
+KESTLE_API WString name(FIOWRAP* wrap);
+
+// Makes what was written durable (through the main handle). Marks the file flushed even when
+// the platform's flush fails.
+KESTLE_API unsigned long flush(FIOWRAP* wrap);
+
+// The file's size in bytes; `size` is set only on success.
+KESTLE_API unsigned long getSize(FIOWRAP* wrap, unsigned long long& size);
+
+// Closes the read handles, marks the file unflushed, and gives the file `size` bytes.
+KESTLE_API unsigned long setSize(FIOWRAP* wrap, unsigned long long size);
+
+// Reads up to `length` bytes at byte offset `position` into `buffer`; `got` receives the count
+// (fewer than asked without an error: the file ended). `got` is 0 whenever nothing was read.
+// The first read through a read handle after a write or resize flushes the main handle first.
+KESTLE_API unsigned long read(FIOWRAP* wrap, unsigned long long position, char* buffer,
+                              unsigned int length, unsigned int& got);
+
+// As read, but the platform reads the range twice, into `buffer` and then into `copy` (both
+// `length` bytes), so that the caller can compare the two.
+KESTLE_API unsigned long read2(FIOWRAP* wrap, unsigned long long position, char* buffer, char* copy,
+                               unsigned int length, unsigned int& got);
+
+// Writes `length` bytes of `data` at byte offset `position` through the main handle; `written`
+// receives the count (0 whenever nothing was written). A write whose positioning fails closes
+// nothing, marks nothing and writes nothing.
+KESTLE_API unsigned long write(FIOWRAP* wrap, unsigned long long position, char const* data,
+                               unsigned int length, unsigned int& written);
+
+// The raw file handle. Made only by Fio::open and destroyed only by Fio::close; its fields are
+// the layer's own.
+class KESTLE_API FIOWRAP {
+ public:
+  FIOWRAP(FIOWRAP const&) = delete;
+  FIOWRAP& operator=(FIOWRAP const&) = delete;
+
+  // Closes the read handles (slots 1 to 3), taking each slot's mutex in turn, so it waits for a
+  // read running through that slot. A handle that fails to close is reported and its slot
+  // emptied all the same. Never holds more than one of the three mutexes.
+  void closeReadHandles();
+
+ private:
+  struct ReadSite;
+
+  friend unsigned long open(wchar_t const*, Access, Sharing, OpenFlag, FIOWRAP*&, bool);
+  friend unsigned long close(FIOWRAP*&);
+  friend WString name(FIOWRAP*);
+  friend unsigned long flush(FIOWRAP*);
+  friend unsigned long getSize(FIOWRAP*, unsigned long long&);
+  friend unsigned long setSize(FIOWRAP*, unsigned long long);
+  friend unsigned long read(FIOWRAP*, unsigned long long, char*, unsigned int, unsigned int&);
+  friend unsigned long read2(FIOWRAP*, unsigned long long, char*, char*, unsigned int,
+                             unsigned int&);
+  friend unsigned long write(FIOWRAP*, unsigned long long, char const*, unsigned int,
+                             unsigned int&);
+
+  FIOWRAP(wchar_t const* name, void* mainHandle);
+  ~FIOWRAP();
+
+  // The body of read and read2: gate, slot, flush check, handle, positioned transfer.
+  unsigned long positionedRead(ReadSite const& site, unsigned long long position, char* buffer,
+                               char* copy, unsigned int length, unsigned int& got);
+
+  static constexpr int kSlots = 4;
+
+  WString fileName_;
+  Semaphore readGate_;           // kSlots units; each read holds one for its whole run
+  void* handles_[kSlots];        // [0] the main handle; [1..3] read handles, null until needed
+  FioMutex mutexes_[kSlots];     // mutexes_[i] guards handles_[i] and its position
+  std::atomic<bool> unflushed_;  // written or resized since the main handle's last flush
+};
+
+}  // namespace Fio

@@ -10,6 +10,7 @@
 #include "kestle/errors.h"
 #include "kestle/export.h"
 #include "kestle/failure.h"
+#include "kestle/fileopen.h"
 #include "kestle/fio.h"
 #include "kestle/fiowrap.h"
 #include "kestle/interlocked.h"

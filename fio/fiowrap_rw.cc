@@ -1,0 +1,120 @@
+// Positioned reads through the gate and the four slots, and writes through the main handle.
+#include "fio/fiowrap_detail.h"
+#include "kestle/errors.h"
+#include "kestle/fiowrap.h"
+#include "kestle/mutex.h"
+#include "platform/file.h"
+#include "platform/report.h"
+
+namespace Fio {
+
+namespace fw = kestle_detail::fiowrap;
+
+// Where a read reports from: its function text and the lines of its three reports.
+struct FIOWRAP::ReadSite {
+  wchar_t const* function;
+  unsigned noSlotLine;
+  unsigned flushLine;
+  unsigned openLine;
+  bool twoBuffers;  // FioRead2 rather than FioRead
+};
+
+namespace {
+
+// Holds one unit of the read gate and gives it back on every way out, exceptions included.
+class GateUnit {
+ public:
+  explicit GateUnit(Semaphore& gate) : gate_(gate) { gate_.wait(); }
+  ~GateUnit() { gate_.raise(); }
+  GateUnit(GateUnit const&) = delete;
+  GateUnit& operator=(GateUnit const&) = delete;
+
+ private:
+  Semaphore& gate_;
+};
+
+}  // namespace
+
+unsigned long FIOWRAP::positionedRead(ReadSite const& site, unsigned long long position,
+                                      char* buffer, char* copy, unsigned int length,
+                                      unsigned int& got) {
+  GateUnit unit(readGate_);
+  // Declared after the gate unit, so the slot is released before the unit goes back.
+  Mutex::ShiftLock slotLock;
+  int slot = -1;
+  for (int i = 0; i < kSlots; ++i) {
+    // Timeout 0: a busy slot is passed over at once; a read never waits for a slot.
+    if (slotLock.tryLock(mutexes_[i], 0, Mutex::ReportDeadlock)) {
+      slot = i;
+      break;
+    }
+  }
+  if (slot < 0) {
+    SysFailure::panic1(true, fw::kModule, site.function, site.noSlotLine, fileName_);
+    return NoHandleError;
+  }
+
+  if (slot != 0) {
+    // What the main handle wrote is made durable once before reads move to other handles.
+    if (unflushed_.exchange(false)) {
+      unsigned long code = FioFlush(handles_[0]);
+      if (code != 0) {
+        kestle_detail::Reporter::TrapretMe(true, fw::kModule, site.function, site.flushLine,
+                                           nullptr, code, nullptr, nullptr);
+      }
+    }
+    Stat::incCount(fw::kReadHandleUseStat, 1);
+  }
+
+  if (handles_[slot] == nullptr) {
+    Stat::Call timed(fw::kReadHandleOpenStat, 0);
+    unsigned long code = FioOpen(fileName_, fw::kReadHandleAccess, fw::kReadHandleSharing,
+                                 fw::kReadHandleOpenFlag, handles_[slot], false);
+    if (code != 0) {
+      // The read goes on: positioning the empty slot fails and gives the result.
+      kestle_detail::Reporter::TrapretMe(true, fw::kModule, site.function, site.openLine, nullptr,
+                                         code, fileName_, nullptr);
+    }
+  }
+
+  unsigned long code = FioSetPos(handles_[slot], position);
+  if (code != 0)
+    return code;
+  if (site.twoBuffers)
+    return FioRead2(handles_[slot], buffer, copy, length, got);
+  return FioRead(handles_[slot], buffer, length, got);
+}
+
+unsigned long read(FIOWRAP* wrap, unsigned long long position, char* buffer, unsigned int length,
+                   unsigned int& got) {
+  got = 0;
+  if (wrap == nullptr)
+    return NoHandleError;
+  static constexpr FIOWRAP::ReadSite kSite{L"Fio::read", 231, 211, 221, false};
+  return wrap->positionedRead(kSite, position, buffer, nullptr, length, got);
+}
+
+unsigned long read2(FIOWRAP* wrap, unsigned long long position, char* buffer, char* copy,
+                    unsigned int length, unsigned int& got) {
+  got = 0;
+  if (wrap == nullptr)
+    return NoHandleError;
+  static constexpr FIOWRAP::ReadSite kSite{L"Fio::read2", 276, 252, 263, true};
+  return wrap->positionedRead(kSite, position, buffer, copy, length, got);
+}
+
+unsigned long write(FIOWRAP* wrap, unsigned long long position, char const* data,
+                    unsigned int length, unsigned int& written) {
+  written = 0;
+  if (wrap == nullptr)
+    return NoHandleError;
+  Mutex::Lock lock(wrap->mutexes_[0], true);
+  unsigned long code = FioSetPos(wrap->handles_[0], position);
+  if (code != 0)
+    return code;
+  wrap->closeReadHandles();
+  wrap->unflushed_.store(true);
+  return FioWrite(wrap->handles_[0], data, length, written);
+}
+
+}  // namespace Fio
