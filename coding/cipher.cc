@@ -1,5 +1,6 @@
 // The record cipher's two exported operations: the zero-length report, then one pass over the
 // block with the widest exchange tier this processor runs.
+#include <atomic>
 #include <cstdint>
 
 #include "coding/cipher_block.h"
@@ -11,26 +12,38 @@
 namespace {
 namespace cipher = kestle_detail::cipher;
 
-struct Tier {
-  cipher::ExchangeFn sumSource;  // enciphering: the checksum covers the plain input
-  cipher::ExchangeFn sumDest;    // deciphering: the checksum covers the plain output
-};
+// The tier is found on first use rather than at load, so that loading the library builds
+// nothing. Racing first calls all find the same answer.
+enum Tier : int { kUnknown = 0, kSse2, kAvx2 };
+std::atomic<int> chosenTier{kUnknown};
 
-// Chosen on first use rather than at load, so that loading the library builds nothing.
-Tier const& ChooseTier() {
-  static Tier const chosen = [] {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) {
-      return Tier{&cipher::ExchangeAvx2<true>, &cipher::ExchangeAvx2<false>};
-    }
-    return Tier{&cipher::ExchangeSse2<true>, &cipher::ExchangeSse2<false>};
-  }();
-  return chosen;
+Tier DetectTier() {
+  __builtin_cpu_init();
+  Tier tier = __builtin_cpu_supports("avx2") ? kAvx2 : kSse2;
+  chosenTier.store(tier, std::memory_order_relaxed);
+  return tier;
+}
+
+inline bool UseAvx2() {
+  int tier = chosenTier.load(std::memory_order_relaxed);
+  if (tier == kUnknown)
+    tier = DetectTier();
+  return tier == kAvx2;
+}
+
+// Both tiers stay out of line, so that the exported functions are a test and a jump.
+[[gnu::noinline]] void EncodeSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
+                                  std::uint8_t key) {
+  cipher::EncodeBlock(src, dst, n, key, &cipher::ExchangeSse2<true>);
+}
+[[gnu::noinline]] bool DecodeSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
+                                  std::uint8_t key) {
+  return cipher::DecodeBlock(src, dst, n, key, &cipher::ExchangeSse2<false>);
 }
 
 // A zero length breaks the caller's contract: the block would have no pairs and no room for a
 // checksum. It is reported like a one-value assure, whose value reads as unsigned decimal.
-void ReportZeroLength(wchar_t const* function, unsigned line) {
+[[gnu::noinline, gnu::cold]] void ReportZeroLength(wchar_t const* function, unsigned line) {
   WString length = FString::numstr(0, 10, 0, L' ');
   kestle_detail::Reporter::PanicMe(false, L"coding", function, line, length, nullptr, 0);
 }
@@ -41,8 +54,13 @@ void Coding::Encode(char const* in, char* out, unsigned int len, unsigned char k
     ReportZeroLength(L"Coding::Encode", 163);
     return;
   }
-  cipher::EncodeBlock(reinterpret_cast<std::uint8_t const*>(in),
-                      reinterpret_cast<std::uint8_t*>(out), len, key, ChooseTier().sumSource);
+  auto const* src = reinterpret_cast<std::uint8_t const*>(in);
+  auto* dst = reinterpret_cast<std::uint8_t*>(out);
+  if (UseAvx2()) {
+    cipher::EncodeBlockAvx2(src, dst, len, key);
+  } else {
+    EncodeSse2(src, dst, len, key);
+  }
 }
 
 bool Coding::Decode(char const* in, char* out, unsigned int len, unsigned char key) {
@@ -50,6 +68,7 @@ bool Coding::Decode(char const* in, char* out, unsigned int len, unsigned char k
     ReportZeroLength(L"Coding::Decode", 226);
     return true;
   }
-  return cipher::DecodeBlock(reinterpret_cast<std::uint8_t const*>(in),
-                             reinterpret_cast<std::uint8_t*>(out), len, key, ChooseTier().sumDest);
+  auto const* src = reinterpret_cast<std::uint8_t const*>(in);
+  auto* dst = reinterpret_cast<std::uint8_t*>(out);
+  return UseAvx2() ? cipher::DecodeBlockAvx2(src, dst, len, key) : DecodeSse2(src, dst, len, key);
 }
