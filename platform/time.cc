@@ -135,7 +135,9 @@ UniversalTime UniversalTime::fromUnix(long long seconds, long nanoseconds) {
   if (nanoseconds < 0 || nanoseconds > 999999999)
     return UniversalTime();
   long long days = floorDiv(seconds, 86400);
-  long long rest = seconds - days * 86400;  // [0, 86399]
+  long long rest = seconds % 86400;  // no product: seconds may be near the 64-bit limits
+  if (rest < 0)
+    rest += 86400;
   // Days far outside the 32-bit day number give up here, before any product can overflow.
   if (days < -kUnixEpochDay - 1 || days > 0xFFFFFFFFLL)
     return UniversalTime();
