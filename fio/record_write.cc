@@ -1,0 +1,114 @@
+// Record writes: single and multiple records, enciphered writes, and the write buffer that turns
+// single-record writes of consecutive records into one transfer per run.
+#include <cstring>
+
+#include "fio/record_file.h"
+#include "kestle/alloc.h"
+#include "kestle/coding.h"
+#include "kestle/errors.h"
+#include "kestle/failure.h"
+#include "kestle/fiowrap.h"
+#include "platform/report.h"
+
+using kestle_detail::record::kModule;
+using kestle_detail::record::recordKey;
+using kestle_detail::record::ScratchBuffer;
+
+unsigned long FioFile::multiWriteCypher(unsigned int recno, unsigned int nrecs, void const* data) {
+  if (nrecs == 0)
+    return 0;
+  unsigned int total = 0;
+  if (!physicalBytes(nrecs, total))
+    return SysError::InvalidParameter;
+  ScratchBuffer scratch(total);
+  char* const out = scratch.data();
+  char const* const in = static_cast<char const*>(data);
+  for (unsigned int i = 0; i < nrecs; ++i)
+    Coding::Encode(in + i * logrecl_, out + i * fysrecl_, logrecl_, recordKey(recno + i));
+  return writeBytes(recno, out, total);
+}
+
+void Fmultiwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data,
+                 unsigned long& err) {
+  if (file->cypher_) {
+    err = file->multiWriteCypher(recno, nrecs, data);
+    return;
+  }
+  unsigned int nbytes = 0;
+  if (nrecs == 0)
+    err = 0;
+  else if (!file->physicalBytes(nrecs, nbytes))
+    err = SysError::InvalidParameter;  // a wrapped count would write part of the records
+  else
+    err = file->writeBytes(recno, data, nbytes);
+}
+
+void Fwrite(FioFile* file, unsigned int recno, void* data) {
+  unsigned long const err = file->cypher_ ? file->multiWriteCypher(recno, 1, data)
+                                          : file->writeBytes(recno, data, file->fysrecl_);
+  if (err != 0)
+    SysFailure::panic1Ec(true, kModule, L"Fwrite", 753, Fio::name(file->fio_), err);
+}
+
+void FioFile::flushBuffer() {
+  if (bufcount_ == 0)
+    return;
+  unsigned long const err = writeBytes(bufstart_, buffer_, bufcount_ * fysrecl_);
+  if (err != 0)
+    kestle_detail::Reporter::TrapretMe(true, kModule, L"FioFile::flushBuffer", 338, nullptr, err,
+                                       nullptr, nullptr);
+  bufcount_ = 0;
+}
+
+void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data) {
+  if (nrecs == 0) {
+    kestle_detail::Reporter::PanicMe(false, kModule, L"Fbufwrite", 762, nullptr, nullptr, 0);
+    if (file->bufcapacity_ == 0) {
+      // No buffer to hold the record: write it now rather than lose it.
+      Fwrite(file, recno, data);
+      return;
+    }
+  }
+  // Slot offsets and run lengths are 32-bit byte counts: a capacity is never more than that
+  // allows.
+  unsigned int const maxRecords = 0xFFFFFFFFu / file->fysrecl_;
+  unsigned int const capacity = nrecs < maxRecords ? nrecs : maxRecords;
+  if (capacity > file->bufcapacity_) {
+    // Records still held are written before their buffer is replaced.
+    file->flushBuffer();
+    char* const fresh = static_cast<char*>(kestle::allocate(capacity * file->fysrecl_));
+    kestle::release(file->buffer_);
+    file->buffer_ = fresh;
+    file->bufcapacity_ = capacity;
+    file->bufcount_ = 0;
+  } else if (file->bufcount_ > 0 && (recno != file->bufstart_ + file->bufcount_ ||
+                                     file->bufcount_ >= file->bufcapacity_)) {
+    file->flushBuffer();
+  }
+  if (file->bufcount_ == 0)
+    file->bufstart_ = recno;
+  char* const slot = file->buffer_ + file->bufcount_ * file->fysrecl_;
+  if (file->cypher_)
+    Coding::Encode(static_cast<char const*>(data), slot, file->logrecl_, recordKey(recno));
+  else
+    std::memcpy(slot, data, file->fysrecl_);
+  ++file->bufcount_;
+}
+
+void Fflushbuf(FioFile* file) {
+  file->flushBuffer();
+  if (file->bufcapacity_ != 0) {
+    file->bufcapacity_ = 0;
+    kestle::release(file->buffer_);
+    file->buffer_ = nullptr;
+    file->bufcount_ = 0;
+    file->bufstart_ = 0;
+  }
+}
+
+void Fflush(FioFile* file) {
+  file->flushBuffer();
+  unsigned long const err = Fio::flush(file->fio_);
+  if (err != 0)
+    SysFailure::panic1Ec(true, kModule, L"Fflush", 814, Fio::name(file->fio_), err);
+}
