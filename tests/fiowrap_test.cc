@@ -3,6 +3,7 @@
 // platform (support/fio_hold.h), never by sleeping.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct ReadKind {
   wchar_t const* function;
   unsigned noSlotLine, flushLine, openLine;
 };
+void PrintTo(ReadKind const& kind, std::ostream* os) {
+  *os << (kind.twoBuffers ? "read2" : "read");
+}
+
 constexpr ReadKind kPlainRead{false, L"Fio::read", 231, 211, 221};
 constexpr ReadKind kDoubleRead{true, L"Fio::read2", 276, 252, 263};
 
