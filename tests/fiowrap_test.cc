@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,19 @@ class FiowrapTest : public ::testing::Test {
     }
     return -1;
   }
+  // The one report made so far, checked for what every report of this layer carries.
+  Platform::Report onlyReport(Platform::Report::Op op, wchar_t const* function, unsigned line) {
+    auto reports = reports_.reports();
+    EXPECT_EQ(reports.size(), 1u);
+    if (reports.empty())
+      return Platform::Report{};
+    EXPECT_EQ(reports[0].op, op);
+    EXPECT_TRUE(reports[0].flag);
+    EXPECT_EQ(reports[0].file, L"fiowrap");
+    EXPECT_EQ(reports[0].function, function);
+    EXPECT_EQ(reports[0].line, line);
+    return reports[0];
+  }
 
   kestle_test::HeapCheck heap_;
   kestle_test::TempDir dir_;
@@ -132,19 +146,13 @@ TEST_F(FiowrapTest, FourReadsTakeTheSlotsInOrderAndAFifthWaitsAtTheGate) {
   void* h2 = r2.awaitParked();
   HeldOp r3(readOp(48));
   void* h3 = r3.awaitParked();
-  EXPECT_NE(h1, main);
-  EXPECT_NE(h2, main);
-  EXPECT_NE(h3, main);
-  EXPECT_NE(h1, h2);
-  EXPECT_NE(h2, h3);
-  EXPECT_NE(h1, h3);
+  EXPECT_EQ(std::set<void*>({main, h1, h2, h3}).size(), 4u);
   EXPECT_EQ(Platform::statCount(89) - uses, 3u);   // slot 0 does not count
   EXPECT_EQ(Platform::statCount(90) - opens, 3u);  // one open per read-handle slot
   EXPECT_EQ(rec.count(Op::Open), 3);
 
   HeldOp fifth(readOp(64), false);
   EXPECT_EQ(fifth.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);
-  EXPECT_EQ(rec.countFrom(fifth.thread()), 0);
 
   EXPECT_EQ(r2.finish(), 0u);  // gives back slot 2 and a gate unit
   EXPECT_EQ(fifth.finish(), 0u);
@@ -250,14 +258,8 @@ TEST_P(FiowrapReadKindTest, NoFreeSlotIsReportedAndTheGateUnitComesBack) {
   EXPECT_EQ(rec.calls().back().call.handle, main);
 
   EXPECT_EQ(readChunk(0, kind), NoHandleError);
-  auto reports = reports_.reports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].op, Platform::Report::Op::Panic1Text);
-  EXPECT_TRUE(reports[0].flag);
-  EXPECT_EQ(reports[0].file, L"fiowrap");
-  EXPECT_EQ(reports[0].function, kind.function);
-  EXPECT_EQ(reports[0].line, kind.noSlotLine);
-  EXPECT_EQ(reports[0].text1, name_);
+  EXPECT_EQ(onlyReport(Platform::Report::Op::Panic1Text, kind.function, kind.noSlotLine).text1,
+            name_);
 
   EXPECT_EQ(r1.finish(), 0u);
   EXPECT_EQ(r2.finish(), 0u);
@@ -275,32 +277,9 @@ TEST_P(FiowrapReadKindTest, NoFreeSlotIsReportedAndTheGateUnitComesBack) {
   EXPECT_EQ(d.awaitOutcome(), HeldOp::Outcome::Parked);
 }
 
-TEST_P(FiowrapReadKindTest, AFailingReadHandleOpenIsReportedAndFailsThePositioning) {
-  ReadKind const kind = GetParam();
-  CallRecorder rec;
-  rec.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op == Op::Open)
-      return kestle_test::failWith(SysError::TooManyOpenFiles);
-    return std::nullopt;
-  });
-  HeldOp slot0(readOp());
-  slot0.awaitParked();
-  EXPECT_EQ(readChunk(0, kind), SysError::InvalidHandle);  // positioning the empty slot
-  auto reports = reports_.reports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].op, Platform::Report::Op::TrapretMe);
-  EXPECT_TRUE(reports[0].flag);
-  EXPECT_EQ(reports[0].file, L"fiowrap");
-  EXPECT_EQ(reports[0].function, kind.function);
-  EXPECT_EQ(reports[0].line, kind.openLine);
-  EXPECT_EQ(reports[0].expression, std::nullopt);
-  EXPECT_EQ(reports[0].code, SysError::TooManyOpenFiles);
-  EXPECT_EQ(reports[0].text1, name_);
-  EXPECT_EQ(reports[0].text2, std::nullopt);
-  EXPECT_EQ(slot0.finish(), 0u);
-}
-
-TEST_P(FiowrapReadKindTest, AFailingFlushIsReportedAndTheReadGoesOn) {
+// After a write, the read through slot 1 flushes the main handle and opens its read handle;
+// both fail here, are reported, and the read goes on to fail at positioning the empty slot.
+TEST_P(FiowrapReadKindTest, FlushAndOpenFailuresAreReportedAndTheReadGoesOn) {
   ReadKind const kind = GetParam();
   CallRecorder rec;
   unsigned written = 0;
@@ -308,20 +287,29 @@ TEST_P(FiowrapReadKindTest, AFailingFlushIsReportedAndTheReadGoesOn) {
   rec.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
     if (call.op == Op::Flush)
       return kestle_test::failWith(SysError::IoDevice);
+    if (call.op == Op::Open)
+      return kestle_test::failWith(SysError::TooManyOpenFiles);
     return std::nullopt;
   });
   HeldOp slot0(readOp());
   slot0.awaitParked();
-  EXPECT_EQ(readChunk(0, kind), 0u);
+  EXPECT_EQ(readChunk(0, kind), SysError::InvalidHandle);
   auto reports = reports_.reports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].op, Platform::Report::Op::TrapretMe);
-  EXPECT_EQ(reports[0].function, kind.function);
+  ASSERT_EQ(reports.size(), 2u);
+  for (auto const& r : reports) {
+    EXPECT_EQ(r.op, Platform::Report::Op::TrapretMe);
+    EXPECT_TRUE(r.flag);
+    EXPECT_EQ(r.file, L"fiowrap");
+    EXPECT_EQ(r.function, kind.function);
+    EXPECT_EQ(r.expression, std::nullopt);
+    EXPECT_EQ(r.text2, std::nullopt);
+  }
   EXPECT_EQ(reports[0].line, kind.flushLine);
   EXPECT_EQ(reports[0].code, SysError::IoDevice);
-  EXPECT_EQ(reports[0].expression, std::nullopt);
   EXPECT_EQ(reports[0].text1, std::nullopt);
-  EXPECT_EQ(reports[0].text2, std::nullopt);
+  EXPECT_EQ(reports[1].line, kind.openLine);
+  EXPECT_EQ(reports[1].code, SysError::TooManyOpenFiles);
+  EXPECT_EQ(reports[1].text1, name_);
   EXPECT_EQ(slot0.finish(), 0u);
 }
 
@@ -329,95 +317,38 @@ INSTANTIATE_TEST_SUITE_P(ReadAndRead2, FiowrapReadKindTest,
                          ::testing::Values(kPlainRead, kDoubleRead),
                          [](auto const& info) { return info.param.twoBuffers ? "read2" : "read"; });
 
-TEST_F(FiowrapTest, Read2ThroughSlot2HandsBufferThenCopyToThePlatform) {
-  CallRecorder rec;
-  char buffer[kChunk];
-  char copy[kChunk];
-  std::vector<std::pair<char*, char*>> seen;
-  rec.answerWith([&](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op != Op::Read2)
-      return std::nullopt;
-    Platform::FileFault fault;
-    fault.alter = [&](char* b, char* c, unsigned) { seen.emplace_back(b, c); };
-    return fault;
-  });
-  HeldOp r0(readOp()), r1(readOp());
-  void* h0 = r0.awaitParked();
-  void* h1 = r1.awaitParked();
-  unsigned got = 0;
-  ASSERT_EQ(Fio::read2(wrap_, 100, buffer, copy, kChunk, got), 0u);
-  EXPECT_EQ(got, kChunk);
-  void* used = nullptr;
-  for (auto const& c : rec.calls()) {
-    if (c.call.op == Op::Read2)
-      used = c.call.handle;
+// setSize drops the read handles and marks the file unflushed; flush clears the mark even when
+// the platform's flush fails. The mark shows as the flush of the next read-handle read.
+TEST_F(FiowrapTest, SetSizeMarksTheFileUnflushedAndFlushClearsTheMark) {
+  for (bool flushFirst : {false, true}) {
+    CallRecorder rec;
+    void* h1 = openReadHandle(rec);
+    ASSERT_EQ(Fio::setSize(wrap_, 100), 0u);
+    EXPECT_EQ(rec.count(Op::Close, h1), 1);
+    unsigned long long size = 0;
+    ASSERT_EQ(Fio::getSize(wrap_, size), 0u);
+    EXPECT_EQ(size, 100u);
+    if (flushFirst) {
+      rec.failOn(Op::Flush, SysError::IoDevice);
+      EXPECT_EQ(Fio::flush(wrap_), SysError::IoDevice);
+      rec.answerWith(nullptr);
+    }
+    rec.clear();
+    openReadHandle(rec);
+    EXPECT_EQ(rec.count(Op::Flush), flushFirst ? 0 : 1);
+    EXPECT_EQ(rec.count(Op::Open), 1);
   }
-  EXPECT_NE(used, h0);
-  EXPECT_NE(used, h1);
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].first, buffer);
-  EXPECT_EQ(seen[0].second, copy);
-  EXPECT_EQ(std::string(buffer, kChunk), pattern(100, kChunk));
-  EXPECT_EQ(std::string(copy, kChunk), pattern(100, kChunk));
-}
-
-TEST_F(FiowrapTest, SetSizeDropsTheReadHandlesAndMarksTheFileUnflushed) {
-  CallRecorder rec;
-  void* h1 = openReadHandle(rec);
-  ASSERT_EQ(Fio::setSize(wrap_, 100), 0u);
-  EXPECT_EQ(rec.count(Op::Close, h1), 1);
-  unsigned long long size = 0;
-  ASSERT_EQ(Fio::getSize(wrap_, size), 0u);
-  EXPECT_EQ(size, 100u);
-
-  rec.clear();
-  HeldOp slot0(readOp());
-  slot0.awaitParked();
-  EXPECT_EQ(readChunk(84), 0u);
-  EXPECT_EQ(rec.count(Op::Flush), 1);
-  EXPECT_EQ(rec.count(Op::Open), 1);
-  EXPECT_EQ(slot0.finish(), 0u);
-}
-
-TEST_F(FiowrapTest, FlushClearsTheMarkEvenWhenItFails) {
-  CallRecorder rec;
-  unsigned written = 0;
-  ASSERT_EQ(Fio::write(wrap_, 0, "abc", 3, written), 0u);
-  rec.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op == Op::Flush)
-      return kestle_test::failWith(SysError::IoDevice);
-    return std::nullopt;
-  });
-  EXPECT_EQ(Fio::flush(wrap_), SysError::IoDevice);
-  rec.answerWith(nullptr);
-  rec.clear();
-  HeldOp slot0(readOp());
-  slot0.awaitParked();
-  EXPECT_EQ(readChunk(0), 0u);
-  EXPECT_EQ(rec.count(Op::Flush), 0);
-  EXPECT_EQ(slot0.finish(), 0u);
-  EXPECT_EQ(Fio::flush(wrap_), 0u);
 }
 
 TEST_F(FiowrapTest, AReadHandleThatFailsToCloseIsReportedAndItsSlotEmptied) {
   CallRecorder rec;
   void* h1 = openReadHandle(rec);
-  rec.answerWith([h1](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op == Op::Close && call.handle == h1) {
-      return kestle_test::failWith(SysError::AccessDenied);
-    }
-    return std::nullopt;
-  });
+  rec.failOn(Op::Close, SysError::AccessDenied, h1);
   unsigned written = 0;
   EXPECT_EQ(Fio::write(wrap_, 0, "abc", 3, written), 0u);
-  auto reports = reports_.reports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].op, Platform::Report::Op::TrapretMe);
-  EXPECT_EQ(reports[0].function, L"Fio::FIOWRAP::closeReadHandles");
-  EXPECT_EQ(reports[0].line, 67u);
-  EXPECT_EQ(reports[0].code, SysError::AccessDenied);
-  EXPECT_EQ(reports[0].text1, name_);
-  EXPECT_EQ(reports[0].expression, std::nullopt);
+  auto report = onlyReport(Platform::Report::Op::TrapretMe, L"Fio::FIOWRAP::closeReadHandles", 67);
+  EXPECT_EQ(report.code, SysError::AccessDenied);
+  EXPECT_EQ(report.text1, name_);
 
   rec.clear();
   openReadHandle(rec);  // the slot was emptied: a new handle is opened
@@ -447,28 +378,17 @@ TEST_F(FiowrapTest, CloseReleasesEveryHandleWhateverFails) {
     EXPECT_EQ(kestle_test::openDescriptorCount(), before + 2);
 
     void* failing = mainFails ? main : h1;
-    rec.answerWith([failing](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-      if (call.op == Op::Close && call.handle == failing) {
-        return kestle_test::failWith(SysError::IoDevice);
-      }
-      return std::nullopt;
-    });
+    rec.failOn(Op::Close, SysError::IoDevice, failing);
     reports_.clear();
     EXPECT_EQ(Fio::close(wrap_), mainFails ? SysError::IoDevice : 0u);
     EXPECT_EQ(wrap_, nullptr);
     EXPECT_EQ(rec.count(Op::Close), 3);
     EXPECT_EQ(kestle_test::openDescriptorCount(), before - 1);
-    auto reports = reports_.reports();
     if (mainFails) {
-      EXPECT_EQ(reports.size(), 0u);
+      EXPECT_EQ(reports_.count(), 0u);
     } else {
-      ASSERT_EQ(reports.size(), 1u);
-      EXPECT_EQ(reports[0].op, Platform::Report::Op::Panic1Value);
-      EXPECT_TRUE(reports[0].flag);
-      EXPECT_EQ(reports[0].file, L"fiowrap");
-      EXPECT_EQ(reports[0].function, L"Fio::close");
-      EXPECT_EQ(reports[0].line, 122u);
-      EXPECT_EQ(reports[0].value, static_cast<long long>(SysError::IoDevice));
+      EXPECT_EQ(onlyReport(Platform::Report::Op::Panic1Value, L"Fio::close", 122).value,
+                static_cast<long long>(SysError::IoDevice));
     }
   }
 }
@@ -487,7 +407,6 @@ TEST_F(FiowrapTest, NullHandlesAreRefusedEverywhere) {
   EXPECT_EQ(Fio::setSize(none, 0), NoHandleError);
   EXPECT_EQ(Fio::close(none), NoHandleError);
   EXPECT_STREQ(static_cast<wchar_t const*>(Fio::name(none)), L"(no_handle)");
-  EXPECT_EQ(NoHandleError, 0x20002720u);
 
   EXPECT_STREQ(static_cast<wchar_t const*>(Fio::name(wrap_)), name_.c_str());
   EXPECT_EQ(Fio::close(wrap_), 0u);
@@ -503,11 +422,7 @@ TEST_F(FiowrapTest, PlatformCodesComeBackUnchanged) {
   EXPECT_EQ(other, nullptr);
 
   CallRecorder rec;
-  rec.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op == Op::Write)
-      return kestle_test::failWith(SysError::DiskFull);
-    return std::nullopt;
-  });
+  rec.failOn(Op::Write, SysError::DiskFull);
   unsigned written = 9;
   EXPECT_EQ(Fio::write(wrap_, 0, "abc", 3, written), SysError::DiskFull);
   EXPECT_EQ(written, 0u);

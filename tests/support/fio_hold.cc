@@ -50,6 +50,16 @@ std::optional<Platform::FileFault> CallRecorder::onCall(Platform::FileCall const
   return std::nullopt;
 }
 
+void CallRecorder::failOn(Platform::FileOp op, unsigned long code, void* handle) {
+  answer_ = [=](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
+    if (call.op != op || (handle != nullptr && call.handle != handle))
+      return std::nullopt;
+    Platform::FileFault fault;
+    fault.code = code;
+    return fault;
+  };
+}
+
 std::vector<SeenCall> CallRecorder::calls() const {
   std::lock_guard<std::mutex> lock(mu_);
   return calls_;

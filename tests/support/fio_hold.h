@@ -35,6 +35,8 @@ class CallRecorder {
 
   // Set while no operation runs.
   void answerWith(Answer answer) { answer_ = std::move(answer); }
+  // Answers calls of `op` (on `handle` only, when it is not null) with `code`; others run.
+  void failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
 
   std::vector<SeenCall> calls() const;
   // Calls of `op`; on `handle` only when it is not null.
