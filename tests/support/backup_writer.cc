@@ -1,0 +1,220 @@
+#include "support/backup_writer.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace kestle_test {
+
+namespace {
+
+void putWord(char* p, std::uint32_t w) {
+  std::memcpy(p, &w, 4);
+}
+std::uint32_t getWord(char const* p) {
+  std::uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+std::uint32_t padded(std::uint32_t length) {
+  return (length + 3u) & ~3u;
+}
+
+}  // namespace
+
+BackupHeader::BackupHeader() {
+  Clock::DateTimeCtor parts;
+  parts.year = 2024;
+  parts.month = 5;
+  parts.day = 17;
+  parts.hour = 13;
+  parts.minute = 45;
+  parts.second = 30;
+  parts.hundredths = 25;
+  stamp = parts.stamp();
+  product = utf16(L"KESTLE TEST");
+}
+
+std::size_t ChunkPlace::checksumOffset() const {
+  return offset + 4 + padded(length);
+}
+
+void BackupImage::flip(std::size_t offset, unsigned char bits) {
+  bytes.at(offset) = static_cast<char>(bytes.at(offset) ^ bits);
+}
+
+void BackupImage::setLength(std::size_t i, std::uint32_t length) {
+  putWord(&bytes.at(chunks.at(i).offset), length ^ chunks.at(i).mask);
+}
+
+void BackupImage::changeDataWord(std::size_t i, std::size_t w, std::uint32_t delta) {
+  char* p = &bytes.at(chunks.at(i).dataOffset() + 4 * w);
+  putWord(p, getWord(p) + delta);
+}
+
+void BackupImage::changeChecksum(std::size_t i, std::uint32_t delta) {
+  char* p = &bytes.at(chunks.at(i).checksumOffset());
+  putWord(p, getWord(p) + delta);
+}
+
+void BackupImage::truncate(std::size_t size) {
+  bytes.resize(size);
+}
+
+std::size_t BackupImage::find(ChunkPlace::Kind kind, std::size_t from) const {
+  for (std::size_t i = from; i < chunks.size(); ++i) {
+    if (chunks[i].kind == kind)
+      return i;
+  }
+  throw std::out_of_range("no such chunk");
+}
+
+void BackupImage::writeTo(std::filesystem::path const& path) const {
+  writeFile(path, bytes);
+}
+
+BackupWriter::BackupWriter(BackupHeader header) : header_(std::move(header)) {}
+
+BackupWriter& BackupWriter::unit(std::wstring const& unit, std::wstring const& name,
+                                 Bytes const& info) {
+  return rawUnit(unitHeaderBytes(unit, name, info));
+}
+
+BackupWriter& BackupWriter::rawUnit(Bytes const& headerBytes) {
+  units_.push_back(Unit{headerBytes, {}});
+  return *this;
+}
+
+BackupWriter& BackupWriter::data(Bytes const& bytes) {
+  if (units_.empty())
+    throw std::logic_error("data before the first unit");
+  units_.back().data.push_back(bytes);
+  return *this;
+}
+
+BackupWriter& BackupWriter::data(std::string const& text) {
+  return data(Bytes(text.begin(), text.end()));
+}
+
+BackupWriter& BackupWriter::padding(unsigned char fill) {
+  fill_ = fill;
+  return *this;
+}
+
+BackupImage BackupWriter::build() const {
+  BackupImage image;
+  Bytes& out = image.bytes;
+  static char const kLead[] = "Kestle test backup: this leading block is never read.";
+  out.assign(128, '\x5A');
+  std::memcpy(out.data(), kLead, sizeof kLead - 1);
+  Bytes header = encipheredHeader(header_);
+  out.insert(out.end(), header.begin(), header.end());
+
+  Random::PFRandom random;
+  random.seed(header_.stamp.date + header_.stamp.time + header_.stamp.zone);
+  auto chunk = [&](ChunkPlace::Kind kind, std::uint32_t mask, Bytes const& bytes) {
+    image.chunks.push_back(
+        ChunkPlace{kind, out.size(), static_cast<std::uint32_t>(bytes.size()), mask});
+    appendChunk(out, mask, bytes.data(), static_cast<std::uint32_t>(bytes.size()), fill_);
+  };
+  for (Unit const& u : units_) {
+    std::uint32_t mask = random.next();
+    chunk(ChunkPlace::Kind::UnitHeader, mask, u.header);
+    for (Bytes const& d : u.data)
+      chunk(ChunkPlace::Kind::Data, mask, d);
+    chunk(ChunkPlace::Kind::Closing, mask, {});
+  }
+  chunk(ChunkPlace::Kind::End, random.next(), {});
+  return image;
+}
+
+Bytes encipheredHeader(BackupHeader const& header) {
+  char plain[127];
+  std::memset(plain, header.tail, sizeof plain);
+  plain[0] = static_cast<char>(header.type);
+  std::memcpy(plain + 1, header.spare, 3);
+  putWord(plain + 4, header.stamp.date);
+  putWord(plain + 8, header.stamp.time);
+  putWord(plain + 12, header.stamp.zone);
+  std::memset(plain + 16, 0, 80);
+  for (std::size_t k = 0; k < header.product.size() && k < 40; ++k) {
+    plain[16 + 2 * k] = static_cast<char>(header.product[k] & 0xFF);
+    plain[17 + 2 * k] = static_cast<char>(header.product[k] >> 8);
+  }
+  Bytes out(128);
+  Coding::Encode(plain, out.data(), 127, 1);
+  return out;
+}
+
+void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
+                 unsigned char fill) {
+  std::uint32_t const p = padded(length);
+  Bytes plain(p, static_cast<char>(fill));
+  if (length > 0)
+    std::memcpy(plain.data(), data, length);
+  std::size_t const at = out.size();
+  out.resize(at + 4 + p + 4);
+  char* q = out.data() + at;
+  putWord(q, length ^ mask);
+  std::uint32_t sum = length;
+  for (std::uint32_t i = 0; i < p; i += 4) {
+    std::uint32_t w = getWord(plain.data() + i);
+    sum += w;
+    putWord(q + 4 + i, w ^ mask);
+  }
+  putWord(q + 4 + p, mask ^ sum);
+}
+
+Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info) {
+  Bytes out;
+  {
+    XBuffer nested;
+    if (!info.empty())
+      nested.add(static_cast<unsigned>(info.size()), info.data());
+    XBuffer b;
+    b.addWStr(unit.c_str());
+    b.addWStr(name.c_str());
+    b.addBuffer(nested);
+    out.assign(b.at(0), b.at(0) + b.len());
+  }
+  return out;
+}
+
+std::vector<std::uint16_t> utf16(std::wstring const& text) {
+  std::vector<std::uint16_t> units;
+  for (wchar_t c : text) {
+    auto u = static_cast<std::uint32_t>(c);
+    if (u >= 0x10000) {
+      u -= 0x10000;
+      units.push_back(static_cast<std::uint16_t>(0xD800 + (u >> 10)));
+      units.push_back(static_cast<std::uint16_t>(0xDC00 + (u & 0x3FF)));
+    } else {
+      units.push_back(static_cast<std::uint16_t>(u));
+    }
+  }
+  return units;
+}
+
+Bytes patternBytes(std::size_t n, std::uint32_t seed) {
+  std::mt19937 gen(seed);
+  Bytes out(n);
+  for (char& c : out)
+    c = static_cast<char>(gen());
+  return out;
+}
+
+Bytes readFile(std::filesystem::path const& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(std::filesystem::path const& path, Bytes const& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out)
+    throw std::runtime_error("cannot write " + path.string());
+}
+
+}  // namespace kestle_test
