@@ -65,6 +65,9 @@ class KESTLE_API XBuffer {
   XBuffer& operator<<(unsigned long v);
   XBuffer& operator<<(long long v);
   XBuffer& operator<<(unsigned long long v);
+  // A pointer would otherwise be written as a bool; write texts with addWStr.
+  template <class T>
+  XBuffer& operator<<(T const* v) = delete;
 
   XBuffer& operator>>(bool& v);
   XBuffer& operator>>(char& v);
