@@ -60,6 +60,25 @@ void FioFile::flushBuffer() {
   bufcount_ = 0;
 }
 
+namespace {
+// Replaces the write buffer by one of `nrecs` records, writing the held run first so that no
+// record is lost. The capacity is cut to what 32-bit byte counts of a run can hold. Returns false
+// (and changes nothing) when that leaves the capacity as it was.
+bool growBuffer(FioFile& file, unsigned int nrecs) {
+  unsigned int const maxRecords = 0xFFFFFFFFu / file.fysrecl_;
+  unsigned int const capacity = nrecs < maxRecords ? nrecs : maxRecords;
+  if (capacity <= file.bufcapacity_)
+    return false;
+  file.flushBuffer();
+  char* const fresh = static_cast<char*>(kestle::allocate(capacity * file.fysrecl_));
+  kestle::release(file.buffer_);
+  file.buffer_ = fresh;
+  file.bufcapacity_ = capacity;
+  file.bufcount_ = 0;
+  return true;
+}
+}  // namespace
+
 void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data) {
   if (nrecs == 0) {
     kestle_detail::Reporter::PanicMe(false, kModule, L"Fbufwrite", 762, nullptr, nullptr, 0);
@@ -69,18 +88,8 @@ void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data
       return;
     }
   }
-  // Slot offsets and run lengths are 32-bit byte counts: a capacity is never more than that
-  // allows.
-  unsigned int const maxRecords = 0xFFFFFFFFu / file->fysrecl_;
-  unsigned int const capacity = nrecs < maxRecords ? nrecs : maxRecords;
-  if (capacity > file->bufcapacity_) {
-    // Records still held are written before their buffer is replaced.
-    file->flushBuffer();
-    char* const fresh = static_cast<char*>(kestle::allocate(capacity * file->fysrecl_));
-    kestle::release(file->buffer_);
-    file->buffer_ = fresh;
-    file->bufcapacity_ = capacity;
-    file->bufcount_ = 0;
+  if (nrecs > file->bufcapacity_ && growBuffer(*file, nrecs)) {
+    // A fresh, empty buffer: the record starts a run.
   } else if (file->bufcount_ > 0 && (recno != file->bufstart_ + file->bufcount_ ||
                                      file->bufcount_ >= file->bufcapacity_)) {
     file->flushBuffer();
