@@ -1,5 +1,9 @@
-// A tour of Kestle: strings and number formatting, and a failure check whose report is captured.
+// A tour of Kestle: strings and number formatting, a failure check whose report is captured, and
+// an enciphered record file written through the write buffer.
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "kestle/kestle.h"
 
@@ -26,6 +30,34 @@ int main() {
   SysFailure::assure2(false, L"example", L"main", __LINE__, 2 + 2 == 4, 1LL, 2LL);   // passes
   SysFailure::assure2(false, L"example", L"main", __LINE__, 2 + 2 == 5, 5LL, -6LL);  // reports
   Platform::setReportHandler({});
+
+  std::printf("== record files ==\n");
+  {
+    std::string dir = (std::filesystem::temp_directory_path() / "kestle-example-XXXXXX").string();
+    if (::mkdtemp(dir.data()) == nullptr)
+      return 1;
+    std::wstring const name = (std::filesystem::path(dir) / "records.dat").wstring();
+    FioFile* file = nullptr;
+    unsigned long code = FopenName(name.c_str(), 16, true, Sharing::AllowRead, Access::ReadWrite,
+                                   OpenFlag::CreateOrTruncate, file, false);
+    if (code != 0) {
+      print(L"cannot open: ", ErrorDescription::formatMessage(code));
+      return 1;
+    }
+    char record[16] = "record number 0";
+    for (unsigned rec = 1; rec <= 5; ++rec) {
+      record[14] = static_cast<char>('0' + rec);
+      Fbufwrite(file, rec, 8, record);  // gathered, written as one run
+    }
+    Fflush(file);
+    unsigned nrecs = 0;
+    Fsize(file, nrecs);
+    std::printf("%u enciphered records of 16 bytes, %u bytes each in the file\n", nrecs,
+                static_cast<unsigned>(std::filesystem::file_size(std::filesystem::path(name)) /
+                                      (nrecs == 0 ? 1 : nrecs)));
+    Fclose(file);
+    std::filesystem::remove_all(dir);
+  }
 
   std::printf("accounted heap now holds %lld bytes\n", Heapwick::bytesHeld());
   return 0;
