@@ -1,0 +1,203 @@
+// Record reads: the two exported reads, the read switches, and the enciphered read with its
+// retries of broken records.
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+
+#include "fio/record_file.h"
+#include "fio/record_read.h"
+#include "kestle/coding.h"
+#include "kestle/failure.h"
+#include "kestle/fio.h"
+#include "kestle/fiowrap.h"
+#include "kestle/strings.h"
+#include "kestle/system.h"
+#include "kestle/thread.h"
+
+namespace {
+
+// Process-wide and read by every read without a lock. Relaxed ordering is enough: a switch only
+// selects a path or a text, and a read that starts after a change sees it.
+std::atomic<bool> extendedLogging{false};
+std::atomic<bool> withCopyBuffer{false};
+std::atomic<bool> useCopyBuffer{false};
+
+WString decimal(unsigned long long value) {
+  return FString::numstr(value, 10, 0, L' ');
+}
+
+WString hex(unsigned long long value) {
+  return FString::numstr(value, 16, 0, L' ');
+}
+
+// The text that names broken record rec + i of a read of `nrecs` records from `rec` of which
+// the file gave `got` whole records. With extended logging it carries the thread id and the
+// read's geometry, so that lines of parallel readers can be told apart and the bytes found.
+WString brokenRecordText(FioFile const& file, unsigned int rec, unsigned int nrecs,
+                         unsigned int got, unsigned int i) {
+  bool const extended = kestle_detail::record::readExtendedLogging();
+  WString text(L"BROKEN FILE: ");
+  if (extended) {
+    text += L"thread id ";
+    text += decimal(static_cast<unsigned long long>(Thread::currentThreadId()));
+    text += L" ";
+  }
+  text += Fio::name(file.fio_);
+  text += decimal(static_cast<unsigned int>(rec + i));
+  if (!extended)
+    return text;
+  unsigned long long const fys = file.fysrecl_;
+  text += L" (nrecs to read ";
+  text += decimal(nrecs);
+  text += L"; nbytes to read ";
+  text += decimal(nrecs * fys);
+  text += L"; nbytes read ";
+  text += decimal(got * fys);
+  text += L"; fysrecl_ ";
+  text += decimal(fys);
+  text += L"; logrecl_ ";
+  text += decimal(file.logrecl_);
+  text += L"; start record (1-based) ";
+  text += decimal(rec);
+  text += L"; start position in file (0-based) 0x";
+  text += hex(file.recordPosition(rec));
+  text += L"; decrypt record i (0-based) ";
+  text += decimal(i);
+  text += L"; decrypt begin offset (0-based) ";
+  text += decimal(i * fys);
+  text += L")";
+  return text;
+}
+
+// One transfer of at most fittingRecords records, by the path the file and the switches call
+// for.
+void readRun(FioFile& file, unsigned int rec, unsigned int nrecs, char* out, unsigned int& nread,
+             bool& eof) {
+  if (!file.cypher_) {
+    nread = nrecs == 0 ? 0 : file.readBytes(rec, out, nrecs * file.fysrecl_) / file.fysrecl_;
+    eof = nread < nrecs;
+  } else if (kestle_detail::record::readWithCopyBuffer() ||
+             kestle_detail::record::readUseCopyBuffer()) {
+    file.multiReadCypher2(1, rec, nrecs, out, nread, eof);
+  } else {
+    file.multiReadCypher(1, rec, nrecs, out, nread, eof);
+  }
+}
+
+}  // namespace
+
+namespace kestle_detail::record {
+
+bool readExtendedLogging() {
+  return extendedLogging.load(std::memory_order_relaxed);
+}
+bool readWithCopyBuffer() {
+  return withCopyBuffer.load(std::memory_order_relaxed);
+}
+bool readUseCopyBuffer() {
+  return useCopyBuffer.load(std::memory_order_relaxed);
+}
+
+void zeroTail(char* buffer, unsigned int filled, unsigned int total) {
+  if (filled < total)
+    std::memset(buffer + filled, 0, total - filled);
+}
+
+bool decipherPass(FioFile const& file, BrokenReport const& report, unsigned int attempt,
+                  unsigned int rec, unsigned int nrecs, unsigned int got, char const* original,
+                  char const* copy, char* out, unsigned int& nread, bool& eof) {
+  nread = 0;
+  eof = false;
+  for (unsigned int i = 0; i < nrecs; ++i) {
+    if (i >= got) {
+      eof = true;  // every later record lies beyond the end as well
+      return false;
+    }
+    char const* const source = copy != nullptr && readUseCopyBuffer() ? copy : original;
+    std::size_t const offset = static_cast<std::size_t>(i) * file.fysrecl_;
+    if (Coding::Decode(source + offset, out, file.logrecl_, recordKey(rec + i))) {
+      out += file.logrecl_;
+      ++nread;
+      continue;
+    }
+    WString text = brokenRecordText(file, rec, nrecs, got, i);
+    if (attempt <= kRetriedAttempts) {
+      text.ins(L"Warning ");
+      text += L", read action will be retried, attempt ";
+      text += decimal(attempt);
+      text += L"/";
+      text += decimal(kRetriedAttempts);
+      logWarning(text);
+      return true;
+    }
+    SysFailure::panic1(false, kModule, report.function, report.line, text);
+    // The delivery ends here: deciphering the next record into this place would hand the caller
+    // record rec + i + 1 as record rec + i.
+    return false;
+  }
+  return false;
+}
+
+}  // namespace kestle_detail::record
+
+using kestle_detail::record::fittingRecords;
+
+bool SetReadExtendedLogging(bool on) {
+  return extendedLogging.exchange(on, std::memory_order_relaxed);
+}
+bool SetReadWithCopyBuffer(bool on) {
+  return withCopyBuffer.exchange(on, std::memory_order_relaxed);
+}
+bool SetReadUseCopyBuffer(bool on) {
+  return useCopyBuffer.exchange(on, std::memory_order_relaxed);
+}
+
+void Fmultiread(FioFile* file, unsigned int rec, unsigned int nrecs, void* buf, unsigned int& nread,
+                bool& eof) {
+  // A request whose physical bytes exceed 32 bits is read in runs that fit, so that no byte
+  // count wraps. Every run but the last is whole; the first short one ends the delivery.
+  char* out = static_cast<char*>(buf);
+  unsigned int const most = fittingRecords(*file, 0xFFFFFFFFu);
+  nread = 0;
+  eof = false;
+  do {
+    unsigned int const left = nrecs - nread;
+    unsigned int const run = left < most ? left : most;
+    unsigned int got = 0;
+    readRun(*file, rec + nread, run, out, got, eof);
+    nread += got;
+    out += static_cast<std::size_t>(got) * file->logrecl_;
+    if (got < run)
+      return;
+  } while (nread < nrecs);
+}
+
+void Fread(FioFile* file, unsigned int rec, void* buf, bool& eof) {
+  unsigned int nread = 0;
+  readRun(*file, rec, 1, static_cast<char*>(buf), nread, eof);
+  // Without a record there is nothing to read in the buffer, whatever the cause.
+  eof = nread == 0;
+}
+
+void FioFile::multiReadCypher(unsigned int attempt, unsigned int rec, unsigned int nrecs, void* out,
+                              unsigned int& nread, bool& eof) {
+  using namespace kestle_detail::record;
+  static constexpr BrokenReport kReport{L"FioFile::multiReadCypher", 499};
+  nrecs = fittingRecords(*this, nrecs);
+  unsigned int const nbytes = nrecs * fysrecl_;
+  for (;; ++attempt) {
+    bool retry;
+    {
+      // A fresh buffer per attempt; a heap block goes back before the wait.
+      ScratchBuffer scratch(nbytes);
+      char* const physical = scratch.data();
+      unsigned int const bytes = readBytes(rec, physical, nbytes);
+      zeroTail(physical, bytes, nbytes);
+      retry = decipherPass(*this, kReport, attempt, rec, nrecs, bytes / fysrecl_, physical, nullptr,
+                           static_cast<char*>(out), nread, eof);
+    }
+    if (!retry)
+      return;
+    SleepMs(attempt * kRetryStepMs);
+  }
+}
