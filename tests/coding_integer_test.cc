@@ -51,10 +51,9 @@ std::vector<int> BoundaryValues() {
                              384,     32767, 32768, 65535, 65536, 16777215, 16777216, INT_MAX,
                              INT_MIN, -1,    -2,    -255,  -256,  -65536};
   for (int bit = 0; bit < 32; ++bit) {
-    auto const power = static_cast<int>(std::uint32_t{1} << bit);
-    values.push_back(power);
-    values.push_back(power - 1);
-    values.push_back(power + 1);
+    std::uint32_t const power = std::uint32_t{1} << bit;
+    for (std::uint32_t v : {power - 1, power, power + 1})
+      values.push_back(static_cast<int>(v));
   }
   return values;
 }

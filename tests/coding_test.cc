@@ -143,52 +143,55 @@ std::vector<TierUnderTest> Tiers() {
   };
 }
 
-// For every key and every length 1..600: each tier and the exported functions give the
+// For every key and every length 1..600: the vector tiers and the exported functions give the
 // reference's bytes, write exactly n + 1 (enciphering) or n (deciphering) bytes, and read back.
-TEST(CipherTiers, EveryTierMatchesTheReferenceForEveryKeyAndLength) {
+// The byte tier and the reference's own decipher, slow under the sanitizers, run on a sample of
+// keys.
+TEST(CipherTiers, FastTiersMatchTheReferenceForEveryKeyAndLength) {
   kestle_test::HeapCheck heap;
   auto const tiers = Tiers();
   std::mt19937 gen(7);
   Bytes expected(kMaxLength + 1), out(kMaxLength + 2), back(kMaxLength + 1);
   int failures = 0;
   for (unsigned key = 0; key < 256 && failures < 5; ++key) {
+    auto const k = static_cast<std::uint8_t>(key);
+    bool const sampled = key % 16 == 0 || key % 16 == 15;
+    Bytes const pool = RandomBytes(gen, kMaxLength);
     for (std::size_t n = 1; n <= kMaxLength && failures < 5; ++n) {
-      Bytes const plain = RandomBytes(gen, n);
-      cipher::ReferenceEncode(plain.data(), expected.data(), n, static_cast<std::uint8_t>(key));
+      std::uint8_t const* plain = pool.data() + (kMaxLength - n);  // a different start each time
+      cipher::ReferenceEncode(plain, expected.data(), n, k);
       auto check = [&](char const* name, bool ok) {
         if (ok)
           return;
         ++failures;
         ADD_FAILURE() << name << ": key " << key << " length " << n;
       };
+      auto checkBlocks = [&](char const* name, bool decoded) {
+        check(name, std::memcmp(out.data(), expected.data(), n + 1) == 0 && out[n + 1] == kGuard);
+        check(name, decoded && std::memcmp(back.data(), plain, n) == 0 && back[n] == kGuard);
+      };
       for (auto const& tier : tiers) {
-        if (!tier.available)
+        if (!tier.available || (tier.sumSource == &cipher::ExchangeScalar<true> && !sampled)) {
           continue;
+        }
         std::fill(out.begin(), out.end(), kGuard);
-        cipher::EncodeBlock(plain.data(), out.data(), n, static_cast<std::uint8_t>(key),
-                            tier.sumSource);
-        check(tier.name,
-              std::memcmp(out.data(), expected.data(), n + 1) == 0 && out[n + 1] == kGuard);
         std::fill(back.begin(), back.end(), kGuard);
-        bool ok = cipher::DecodeBlock(out.data(), back.data(), n, static_cast<std::uint8_t>(key),
-                                      tier.sumDest);
-        check(tier.name, ok && std::memcmp(back.data(), plain.data(), n) == 0 && back[n] == kGuard);
+        cipher::EncodeBlock(plain, out.data(), n, k, tier.sumSource);
+        checkBlocks(tier.name, cipher::DecodeBlock(out.data(), back.data(), n, k, tier.sumDest));
       }
       std::fill(out.begin(), out.end(), kGuard);
-      Coding::Encode(reinterpret_cast<char const*>(plain.data()),
-                     reinterpret_cast<char*>(out.data()), static_cast<unsigned>(n),
-                     static_cast<unsigned char>(key));
-      check("exported",
-            std::memcmp(out.data(), expected.data(), n + 1) == 0 && out[n + 1] == kGuard);
       std::fill(back.begin(), back.end(), kGuard);
-      bool ok = Coding::Decode(reinterpret_cast<char const*>(out.data()),
-                               reinterpret_cast<char*>(back.data()), static_cast<unsigned>(n),
-                               static_cast<unsigned char>(key));
-      check("exported", ok && std::memcmp(back.data(), plain.data(), n) == 0 && back[n] == kGuard);
-      // The reference's own decipher agrees too, so the two loops do not share one mistake.
-      check("reference", cipher::ReferenceDecode(expected.data(), back.data(), n,
-                                                 static_cast<std::uint8_t>(key)) &&
-                             std::memcmp(back.data(), plain.data(), n) == 0);
+      Coding::Encode(reinterpret_cast<char const*>(plain), reinterpret_cast<char*>(out.data()),
+                     static_cast<unsigned>(n), k);
+      checkBlocks("exported", Coding::Decode(reinterpret_cast<char const*>(out.data()),
+                                             reinterpret_cast<char*>(back.data()),
+                                             static_cast<unsigned>(n), k));
+      // The reference's own decipher agrees too, so the fast passes and the reference loop do
+      // not share one mistake.
+      if (sampled) {
+        check("reference", cipher::ReferenceDecode(expected.data(), back.data(), n, k) &&
+                               std::memcmp(back.data(), plain, n) == 0);
+      }
     }
   }
 }
