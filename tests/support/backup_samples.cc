@@ -1,0 +1,69 @@
+#include "support/backup_samples.h"
+
+namespace kestle_test {
+
+BackupImage sampleBackup() {
+  BackupHeader header;
+  Clock::DateTimeCtor parts;
+  parts.year = 2024;
+  parts.month = 3;
+  parts.day = 9;
+  parts.hour = 22;
+  parts.minute = 15;
+  parts.second = 4;
+  parts.hundredths = 50;
+  parts.zone = -360000;  // UTC+1
+  header.stamp = parts.stamp();
+  header.product = utf16(L"KESTLE SAMPLE");
+
+  Bytes customersInfo;
+  {
+    XBuffer info;
+    info << 3;  // records
+    customersInfo.assign(info.at(0), info.at(0) + info.len());
+  }
+  BackupWriter w(header);
+  w.unit(L"customers", L"Customer register", customersInfo)
+      .data("1;Alice;Berlin\n")
+      .data("2;Bob;Lyon\n")
+      .data("3;Carol;Oslo\n");
+  w.unit(L"orders", L"Open orders").data("1001;1;3 pcs\n").data("1002;3;1 pcs\n");
+  w.unit(L"notes", L"");
+  return w.build();
+}
+
+std::vector<std::pair<std::string, Bytes>> backupFuzzSeeds() {
+  std::vector<std::pair<std::string, Bytes>> seeds;
+  BackupImage sample = sampleBackup();
+  seeds.emplace_back("sample", sample.bytes);
+  seeds.emplace_back("no_units", BackupWriter().build().bytes);
+  seeds.emplace_back("empty_file", Bytes{});
+  seeds.emplace_back("header_only", Bytes(sample.bytes.begin(), sample.bytes.begin() + 256));
+  seeds.emplace_back("truncated", Bytes(sample.bytes.begin(), sample.bytes.end() - 37));
+
+  BackupWriter big;
+  big.unit(L"big", L"chunks on the heap").data(patternBytes(1500, 1)).data(patternBytes(40, 2));
+  seeds.emplace_back("heap_chunks", big.build().bytes);
+
+  BackupHeader badType;
+  badType.type = 12;
+  seeds.emplace_back("bad_type", BackupWriter(badType).unit(L"u", L"n").build().bytes);
+
+  BackupImage lying = sample;
+  lying.setLength(1, 0x7FFFFFF);
+  seeds.emplace_back("largest_length", lying.bytes);
+
+  BackupImage checksum = sample;
+  checksum.changeChecksum(2);
+  seeds.emplace_back("checksum", checksum.bytes);
+
+  // An empty unit text: a length field changed to 0 turns this header into an end marker.
+  BackupWriter emptyText;
+  emptyText.unit(L"", L"n").data("x");
+  BackupImage endMarker = emptyText.build();
+  endMarker.setLength(0, 0);
+  seeds.emplace_back("early_end_marker", endMarker.bytes);
+  return seeds;
+}
+
+}  // namespace kestle_test
