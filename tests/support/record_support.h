@@ -41,13 +41,6 @@ class FileCalls {
         out.push_back(c);
     return out;
   }
-  std::vector<Platform::FileOp> ops() const {
-    std::lock_guard<std::mutex> lock(mu_);
-    std::vector<Platform::FileOp> out;
-    for (auto const& c : calls_)
-      out.push_back(c.op);
-    return out;
-  }
   size_t count(Platform::FileOp op) const { return of(op).size(); }
   void clear() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -68,6 +61,28 @@ class FileCalls {
   Answer answer_;
   FileFaultGuard guard_{[this](Platform::FileCall const& c) { return onCall(c); }};
 };
+
+// Fails every `op` call with `code`.
+inline FileCalls::Answer failOn(Platform::FileOp op, unsigned long code) {
+  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    if (c.op == op)
+      return failWith(code);
+    return std::nullopt;
+  };
+}
+
+// Checks a captured report of the record layer (module "fio").
+inline void expectReport(Platform::Report const& r, Platform::Report::Op op, bool flag,
+                         std::wstring const& function, unsigned line,
+                         std::optional<std::wstring> const& text1, unsigned long code) {
+  EXPECT_EQ(r.op, op);
+  EXPECT_EQ(r.flag, flag);
+  EXPECT_EQ(r.file, L"fio");
+  EXPECT_EQ(r.function, function);
+  EXPECT_EQ(r.line, line);
+  EXPECT_EQ(r.text1, text1);
+  EXPECT_EQ(r.code, code);
+}
 
 // A raw write as the test expects to see it: byte position and length.
 struct Span {
