@@ -3,6 +3,7 @@
 // tier (what a processor without AVX2 runs) and the plain reference loop are timed beside them.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -112,7 +113,8 @@ BENCHMARK(BM_EncodeSse2)->Arg(100)->Arg(4096);
 BENCHMARK(BM_DecodeSse2)->Arg(100)->Arg(4096);
 BENCHMARK(BM_EncodeReference)->Arg(100)->Arg(4096);
 
-// Shows the runs as usual and keeps each benchmark's best CPU time per iteration.
+// Shows the runs as usual and keeps each benchmark's CPU times per iteration; the ratios use the
+// median over repetitions (--benchmark_repetitions), which a busy machine disturbs least.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(std::vector<Run> const& runs) override {
@@ -120,29 +122,35 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (auto const& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred)
         continue;
-      double const t = run.GetAdjustedCPUTime();
-      auto [it, added] = best_.emplace(run.benchmark_name(), t);
-      if (!added && t < it->second)
-        it->second = t;
+      times_[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
     }
   }
 
-  void PrintRatios() const {
-    std::printf("\nTime as a multiple of memcpy of the same bytes:\n");
+  void PrintRatios() {
+    std::printf("\nTime as a multiple of memcpy of the same bytes (median CPU time):\n");
     for (char const* name :
          {"BM_Encode", "BM_Decode", "BM_EncodeSse2", "BM_DecodeSse2", "BM_EncodeReference"}) {
       for (char const* size : {"100", "4096"}) {
-        auto base = best_.find(std::string("BM_Memcpy/") + size);
-        auto it = best_.find(std::string(name) + "/" + size);
-        if (base == best_.end() || it == best_.end() || base->second <= 0)
+        double base = Median(std::string("BM_Memcpy/") + size);
+        double time = Median(std::string(name) + "/" + size);
+        if (base <= 0 || time <= 0)
           continue;
-        std::printf("  %-20s %5s B  %6.2fx\n", name + 3, size, it->second / base->second);
+        std::printf("  %-20s %5s B  %6.2fx\n", name + 3, size, time / base);
       }
     }
   }
 
  private:
-  std::map<std::string, double> best_;
+  double Median(std::string const& name) {
+    auto it = times_.find(name);
+    if (it == times_.end() || it->second.empty())
+      return 0;
+    std::vector<double>& t = it->second;
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+  }
+
+  std::map<std::string, std::vector<double>> times_;
 };
 }  // namespace
 
