@@ -1,0 +1,270 @@
+// Record reads against their baselines, all in one run:
+//  - Fmultiread of 655 records of 100 bytes (64 KiB) from a page-cached plain file against pread
+//    of the same range;
+//  - the same Fmultiread from an enciphered file against the plain one;
+//  - four threads reading 64 KiB runs through one FioFile against one thread doing the same
+//    total work (aggregate throughput), on the plain and on the enciphered file.
+// The files are written once and read many times, so the page cache, not the disk, is what is
+// measured. After the runs the ratios of the best wall times are printed.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestle/kestle.h"
+
+namespace {
+
+constexpr unsigned kRecordLength = 100;
+constexpr unsigned kRunRecords = 655;     // 65,500 bytes: 64 KiB of whole records
+constexpr unsigned kFileRecords = 40000;  // 4 MB: many distinct runs, still page-cached
+constexpr unsigned kParallelRuns = 256;   // runs of one parallel iteration, over all threads
+
+std::filesystem::path const& benchDir() {
+  static std::filesystem::path const dir = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestle-bench-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      std::exit(1);
+    }
+    return std::filesystem::path(pattern);
+  }();
+  return dir;
+}
+
+std::vector<char> records(unsigned n) {
+  std::vector<char> data(static_cast<std::size_t>(n) * kRecordLength);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>(i * 31 + i / kRecordLength);
+  return data;
+}
+
+// A record file of kFileRecords records, written once and open for the program's life.
+class RecordFile {
+ public:
+  explicit RecordFile(bool cypher) {
+    std::wstring const name = (benchDir() / (cypher ? "enciphered" : "plain")).wstring();
+    if (FopenName(name.c_str(), kRecordLength, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
+                  OpenFlag::CreateOrTruncate, file_, false) != 0) {
+      std::fprintf(stderr, "cannot open the bench file\n");
+      std::exit(1);
+    }
+    std::vector<char> data = records(kFileRecords);
+    unsigned long err = 0;
+    Fmultiwrite(file_, 1, kFileRecords, data.data(), err);
+    if (err != 0) {
+      std::fprintf(stderr, "cannot write the bench file\n");
+      std::exit(1);
+    }
+    Fflush(file_);
+  }
+  ~RecordFile() { Fclose(file_); }
+  RecordFile(RecordFile const&) = delete;
+  RecordFile& operator=(RecordFile const&) = delete;
+  FioFile* get() const { return file_; }
+  std::string path() const { return benchDir() / "plain"; }
+
+ private:
+  FioFile* file_ = nullptr;
+};
+
+// Made on first use and closed by closeFiles before the bench directory goes.
+std::unique_ptr<RecordFile> plain, enciphered;
+
+RecordFile& plainFile() {
+  if (!plain)
+    plain = std::make_unique<RecordFile>(false);
+  return *plain;
+}
+RecordFile& encipheredFile() {
+  if (!enciphered)
+    enciphered = std::make_unique<RecordFile>(true);
+  return *enciphered;
+}
+
+void closeFiles() {
+  plain.reset();
+  enciphered.reset();
+}
+
+// The first record of the k-th run: runs spread over the file.
+unsigned runStart(unsigned k) {
+  return 1 + (k * 7919u) % (kFileRecords - kRunRecords);
+}
+
+void BM_Pread64K(benchmark::State& state) {
+  int const fd = ::open(plainFile().path().c_str(), O_RDONLY);
+  if (fd < 0) {
+    state.SkipWithError("open failed");
+    return;
+  }
+  std::vector<char> buffer(kRunRecords * kRecordLength);
+  unsigned k = 0;
+  for (auto _ : state) {
+    off_t const at = static_cast<off_t>(runStart(k++) - 1) * kRecordLength;
+    if (::pread(fd, buffer.data(), buffer.size(), at) != static_cast<ssize_t>(buffer.size()))
+      state.SkipWithError("pread failed");
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  ::close(fd);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));
+}
+
+void multiread64K(benchmark::State& state, FioFile* file) {
+  std::vector<char> buffer(kRunRecords * kRecordLength);
+  unsigned k = 0;
+  for (auto _ : state) {
+    unsigned nread = 0;
+    bool eof = false;
+    Fmultiread(file, runStart(k++), kRunRecords, buffer.data(), nread, eof);
+    if (nread != kRunRecords)
+      state.SkipWithError("short Fmultiread");
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * buffer.size()));
+}
+
+void BM_FmultireadPlain64K(benchmark::State& state) {
+  multiread64K(state, plainFile().get());
+}
+void BM_FmultireadEnciphered64K(benchmark::State& state) {
+  multiread64K(state, encipheredFile().get());
+}
+
+// One iteration reads kParallelRuns runs of 64 KiB through one handle, shared out over
+// state.range(0) threads, so the wall times of the thread counts compare equal work.
+void parallelReads(benchmark::State& state, FioFile* file) {
+  unsigned const threads = static_cast<unsigned>(state.range(0));
+  for (auto _ : state) {
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+      workers.emplace_back([=, &state] {
+        std::vector<char> buffer(kRunRecords * kRecordLength);
+        for (unsigned k = t; k < kParallelRuns; k += threads) {
+          unsigned nread = 0;
+          bool eof = false;
+          Fmultiread(file, runStart(k), kRunRecords, buffer.data(), nread, eof);
+          if (nread != kRunRecords)
+            state.SkipWithError("short Fmultiread");
+        }
+      });
+    }
+    for (auto& w : workers)
+      w.join();
+  }
+  state.SetBytesProcessed(
+      static_cast<int64_t>(state.iterations() * kParallelRuns * kRunRecords * kRecordLength));
+}
+
+// The same work as pread calls, one descriptor per thread: what the kernel and the memory
+// system allow, for reference.
+void BM_ParallelPread(benchmark::State& state) {
+  unsigned const threads = static_cast<unsigned>(state.range(0));
+  std::string const path = plainFile().path();
+  for (auto _ : state) {
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+      workers.emplace_back([=, &state] {
+        int const fd = ::open(path.c_str(), O_RDONLY);
+        std::vector<char> buffer(kRunRecords * kRecordLength);
+        for (unsigned k = t; k < kParallelRuns; k += threads) {
+          off_t const at = static_cast<off_t>(runStart(k) - 1) * kRecordLength;
+          if (::pread(fd, buffer.data(), buffer.size(), at) != static_cast<ssize_t>(buffer.size()))
+            state.SkipWithError("pread failed");
+        }
+        ::close(fd);
+      });
+    }
+    for (auto& w : workers)
+      w.join();
+  }
+}
+
+void BM_ParallelPlain(benchmark::State& state) {
+  parallelReads(state, plainFile().get());
+}
+void BM_ParallelEnciphered(benchmark::State& state) {
+  parallelReads(state, encipheredFile().get());
+}
+
+BENCHMARK(BM_Pread64K)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_FmultireadPlain64K)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_FmultireadEnciphered64K)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_ParallelPread)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_ParallelPlain)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_ParallelEnciphered)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
+
+// Shows the runs as usual and keeps each benchmark's best wall time per iteration.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(std::vector<Run> const& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (auto const& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred)
+        continue;
+      double const t = run.GetAdjustedRealTime();
+      std::string name = run.run_name.function_name;
+      if (!run.run_name.args.empty())
+        name += "/" + run.run_name.args;
+      auto [it, added] = best_.emplace(name, t);
+      if (!added && t < it->second)
+        it->second = t;
+    }
+  }
+
+  void PrintRatios() const {
+    std::printf("\nRecord reads, best wall time as a multiple of the baseline:\n");
+    ratio("Fmultiread 64 KiB plain / pread", "BM_FmultireadPlain64K", "BM_Pread64K",
+          "at most 1.1x");
+    ratio("Fmultiread 64 KiB enciphered / plain", "BM_FmultireadEnciphered64K",
+          "BM_FmultireadPlain64K", "at most 2.0x");
+    std::printf("Aggregate throughput of 4 threads through one handle over 1 thread:\n");
+    ratio("plain, 4 threads / 1 thread", "BM_ParallelPlain/1", "BM_ParallelPlain/4",
+          "at least 1.5x");
+    ratio("enciphered, 4 threads / 1 thread", "BM_ParallelEnciphered/1", "BM_ParallelEnciphered/4",
+          "at least 1.5x");
+    std::printf("For reference, pread with a descriptor per thread:\n");
+    ratio("pread, 4 threads / 1 thread", "BM_ParallelPread/1", "BM_ParallelPread/4", "");
+    std::printf("(hardware threads here: %u)\n", std::thread::hardware_concurrency());
+  }
+
+ private:
+  void ratio(char const* label, char const* name, char const* base, char const* goal) const {
+    auto const n = best_.find(name);
+    auto const b = best_.find(base);
+    if (n == best_.end() || b == best_.end() || b->second <= 0)
+      return;
+    if (*goal != '\0')
+      std::printf("  %-42s %6.2fx  (goal %s)\n", label, n->second / b->second, goal);
+    else
+      std::printf("  %-42s %6.2fx\n", label, n->second / b->second);
+  }
+
+  std::map<std::string, double> best_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+  {
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios();
+  }
+  benchmark::Shutdown();
+  closeFiles();
+  std::error_code ec;
+  std::filesystem::remove_all(benchDir(), ec);
+  return 0;
+}
