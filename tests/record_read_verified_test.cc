@@ -43,14 +43,6 @@ TEST(BufferDifferenceText, NamesCountsPositionsAndAddresses) {
   SetReadUseCopyBuffer(true);
   std::wstring const end(bufferDifferenceText(false, 3, 0x1000, L"F", original, copy, 20));
   EXPECT_NE(end.find(L" end buffer vs. copy (use copy) in F reading"), std::wstring::npos) << end;
-
-  // Equal buffers: no address, every position at the length.
-  EXPECT_EQ(std::wstring(bufferDifferenceText(false, 1, 0x10, L"F", original, original, 20)),
-            L"Warning BROKEN FILE, thread id " + threadId() +
-                L" end buffer vs. copy (use copy) in F reading started at record 1. Memory first "
-                L"difference org at 0x0, copy at 0x0, in file 0x24. Differences 0 bytes in "
-                L"buffer of length 20. First difference at (0-based) position 20, last position "
-                L"20, length 1");
 }
 
 class VerifiedReadTest : public kestle_test::RecordReadTest {
@@ -66,26 +58,6 @@ class VerifiedReadTest : public kestle_test::RecordReadTest {
   unsigned nread_ = 0;
   bool eof_ = true;
 };
-
-TEST_F(VerifiedReadTest, EqualBuffersReadLikeThePlainEncipheredRead) {
-  makeFile(10, 9, true);
-  ReadSwitches switches(false, true, false);
-  std::string all(90, '\0');
-  Fmultiread(file_, 1, 10, all.data(), nread_, eof_);
-  EXPECT_EQ(all, expected(1, 10));
-  EXPECT_EQ(nread_, 10u);
-  Fmultiread(file_, 9, 5, all.data(), nread_, eof_);
-  EXPECT_EQ(nread_, 2u);
-  EXPECT_TRUE(eof_);
-  Fmultiread(file_, 1, 0, all.data(), nread_, eof_);
-  EXPECT_EQ(nread_, 0u);
-  EXPECT_FALSE(eof_);
-  Fread(file_, 11, all.data(), eof_);
-  EXPECT_TRUE(eof_);
-  EXPECT_EQ(calls_.count(Op::Read), 0u);
-  EXPECT_EQ(calls_.count(Op::Read2), 3u);
-  EXPECT_TRUE(logs_.entries().empty());
-}
 
 TEST_F(VerifiedReadTest, DifferenceAtBothComparisons) {
   makeFile(10, 9, true);
