@@ -55,7 +55,8 @@ KESTLE_API unsigned int Fbuflen(FioFile* file, unsigned int nrecs);
 // Reads up to `nrecs` records from record `rec` into `buf` (Fbuflen(file, nrecs) bytes). `nread`
 // receives the number of records delivered; `eof` is set when the file ended first. On an
 // enciphered file a record that fails the cipher's check is logged and the range read again up
-// to three times; a record still broken then is reported and left out of the result.
+// to three times; a record still broken then is reported and the delivery ends before it:
+// `nread` counts the records ahead of it and `eof` stays false.
 KESTLE_API void Fmultiread(FioFile* file, unsigned int rec, unsigned int nrecs, void* buf,
                            unsigned int& nread, bool& eof);
 
