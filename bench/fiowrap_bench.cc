@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <map>
+#include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -144,58 +147,110 @@ void BM_FioWrite4K(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSmall);
 }
 
-BENCHMARK(BM_Pread64K)->UseRealTime()->Repetitions(5);
-BENCHMARK(BM_FioRead64K)->UseRealTime()->Repetitions(5);
-BENCHMARK(BM_Pread4KOwnDescriptors)->Threads(4)->UseRealTime()->Repetitions(5);
-BENCHMARK(BM_FioRead4KShared)->Threads(4)->UseRealTime()->Repetitions(5);
-BENCHMARK(BM_Pwrite4K)->UseRealTime()->Repetitions(5);
-BENCHMARK(BM_FioWrite4K)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_Pread64K)->UseRealTime();
+BENCHMARK(BM_FioRead64K)->UseRealTime();
+BENCHMARK(BM_Pread4KOwnDescriptors)->Threads(4)->UseRealTime();
+BENCHMARK(BM_FioRead4KShared)->Threads(4)->UseRealTime();
+BENCHMARK(BM_Pwrite4K)->UseRealTime();
+BENCHMARK(BM_FioWrite4K)->UseRealTime();
 
-// Shows the runs as usual and keeps each benchmark's best repetition.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(std::vector<Run> const& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (auto const& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred)
-        continue;
-      std::string name = run.run_name.function_name;
-      double const time = run.GetAdjustedRealTime();
-      auto t = bestTime_.emplace(name, time);
-      if (!t.second && time < t.first->second)
-        t.first->second = time;
-      auto rate = run.counters.find("bytes_per_second");
-      if (rate != run.counters.end()) {
-        auto r = bestRate_.emplace(name, rate->second.value);
-        if (!r.second && rate->second.value > r.first->second)
-          r.first->second = rate->second.value;
-      }
+// The ratios come from paired rounds rather than from the table above: each round runs the
+// library's batch and the baseline's batch back to back (in alternating order), and the median
+// of the rounds' ratios is printed, so that load from other processes, which changes between the
+// benchmarks of the table, falls on both halves of a pair alike.
+double seconds(std::function<void()> const& batch) {
+  auto start = std::chrono::steady_clock::now();
+  batch();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double medianRatio(std::function<void()> const& library, std::function<void()> const& baseline) {
+  constexpr int kRounds = 41;
+  std::vector<double> ratios;
+  for (int round = 0; round < kRounds; ++round) {
+    double lib = 0, base = 0;
+    if (round % 2 == 0) {
+      lib = seconds(library);
+      base = seconds(baseline);
+    } else {
+      base = seconds(baseline);
+      lib = seconds(library);
     }
+    ratios.push_back(lib / base);
   }
+  std::nth_element(ratios.begin(), ratios.begin() + kRounds / 2, ratios.end());
+  return ratios[kRounds / 2];
+}
 
-  void PrintRatios() const {
-    std::printf("\nRaw file layer against its baseline (best of the repetitions):\n");
-    printRatio("Fio::read 64 KiB / pread, time", bestTime_, "BM_FioRead64K", "BM_Pread64K",
-               "at most 1.1");
-    printRatio("4 threads Fio::read 4 KiB / own-descriptor pread, throughput", bestRate_,
-               "BM_FioRead4KShared", "BM_Pread4KOwnDescriptors", "at least 0.8");
-    printRatio("Fio::write 4 KiB / pwrite, time", bestTime_, "BM_FioWrite4K", "BM_Pwrite4K",
-               "at most 1.2");
-  }
+// Runs body(thread) on four threads and waits for them.
+void onFourThreads(std::function<void(int)> const& body) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back(body, t);
+  for (std::thread& t : threads)
+    t.join();
+}
 
- private:
-  static void printRatio(char const* what, std::map<std::string, double> const& values,
-                         char const* library, char const* baseline, char const* goal) {
-    auto lib = values.find(library);
-    auto base = values.find(baseline);
-    if (lib == values.end() || base == values.end() || base->second <= 0)
-      return;
-    std::printf("  %-62s %5.2fx  (goal %s)\n", what, lib->second / base->second, goal);
-  }
+void printRatios() {
+  std::vector<char> buffer(kLarge);
+  std::vector<char> data(kSmall, 'r');
+  double const read64 = medianRatio(
+      [&] {
+        unsigned got = 0;
+        for (unsigned i = 0; i < 256; ++i)
+          Fio::read(gReadWrap, 1ull * i * kLarge, buffer.data(), kLarge, got);
+      },
+      [&] {
+        for (unsigned i = 0; i < 256; ++i)
+          benchmark::DoNotOptimize(::pread(gReadFd, buffer.data(), kLarge, 1ull * i * kLarge));
+      });
 
-  std::map<std::string, double> bestTime_;
-  std::map<std::string, double> bestRate_;
-};
+  int fds[4];
+  for (int& fd : fds)
+    fd = ::open(readPath().c_str(), O_RDONLY | O_CLOEXEC);
+  constexpr int kReads = 5000;
+  double const shared = medianRatio(
+      [&] {
+        onFourThreads([](int t) {
+          std::vector<char> b(kSmall);
+          Offsets offsets(static_cast<unsigned>(t) + 1);
+          unsigned got = 0;
+          for (int i = 0; i < kReads; ++i) {
+            while (Fio::read(gReadWrap, offsets.next(), b.data(), kSmall, got) == NoHandleError) {
+            }
+          }
+        });
+      },
+      [&] {
+        onFourThreads([&fds](int t) {
+          std::vector<char> b(kSmall);
+          Offsets offsets(static_cast<unsigned>(t) + 1);
+          for (int i = 0; i < kReads; ++i)
+            benchmark::DoNotOptimize(::pread(fds[t], b.data(), kSmall, offsets.next()));
+        });
+      });
+  for (int fd : fds)
+    ::close(fd);
+
+  double const write4 = medianRatio(
+      [&] {
+        Offsets offsets(7);
+        unsigned written = 0;
+        for (int i = 0; i < 500; ++i)
+          Fio::write(gWriteWrap, offsets.next(), data.data(), kSmall, written);
+      },
+      [&] {
+        Offsets offsets(7);
+        for (int i = 0; i < 500; ++i)
+          benchmark::DoNotOptimize(::pwrite(gWriteFd, data.data(), kSmall, offsets.next()));
+      });
+
+  std::printf("\nRaw file layer against its baseline (median of %s):\n", "41 paired rounds");
+  std::printf("  %-62s %5.2fx  (goal at most 1.1)\n", "Fio::read 64 KiB / pread, time", read64);
+  std::printf("  %-62s %5.2fx  (goal at least 0.8)\n",
+              "4 threads Fio::read 4 KiB / own-descriptor pread, throughput", 1.0 / shared);
+  std::printf("  %-62s %5.2fx  (goal at most 1.2)\n", "Fio::write 4 KiB / pwrite, time", write4);
+}
 
 }  // namespace
 
@@ -217,9 +272,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  benchmark::RunSpecifiedBenchmarks();
+  printRatios();
   benchmark::Shutdown();
 
   Fio::close(gReadWrap);

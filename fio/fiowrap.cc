@@ -20,9 +20,9 @@ FioMutex::~FioMutex() = default;
 
 FIOWRAP::FIOWRAP(wchar_t const* name, void* mainHandle)
     : fileName_(name), readGate_(true, kSlots), unflushed_(false) {
-  handles_[0] = mainHandle;
+  handles_[0].store(mainHandle);
   for (int i = 1; i < kSlots; ++i)
-    handles_[i] = nullptr;
+    handles_[i].store(nullptr);
 }
 
 // The members go in reverse order: the mutexes (last slot first), the gate, the name.
@@ -30,15 +30,22 @@ FIOWRAP::~FIOWRAP() = default;
 
 void FIOWRAP::closeReadHandles() {
   for (int i = 1; i < kSlots; ++i) {
-    Mutex::Lock lock(mutexes_[i], true);
-    if (handles_[i] == nullptr)
+    // A slot whose handle is not open has nothing to close. It is looked at before its mutex is
+    // taken, so that writing a file nobody reads takes no lock per slot. A read that is opening
+    // that slot's handle just now goes on beside the write, as does any read that takes a slot
+    // after this loop has passed it.
+    if (handles_[i].load(std::memory_order_acquire) == nullptr)
       continue;
-    unsigned long code = FioClose(handles_[i]);
+    Mutex::Lock lock(mutexes_[i], true);
+    void* handle = handles_[i].load(std::memory_order_relaxed);
+    if (handle == nullptr)
+      continue;
+    unsigned long code = FioClose(handle);
     if (code != 0) {
       kestle_detail::Reporter::TrapretMe(true, kModule, L"Fio::FIOWRAP::closeReadHandles", 67,
                                          nullptr, code, fileName_, nullptr);
     }
-    handles_[i] = nullptr;
+    handles_[i].store(nullptr, std::memory_order_relaxed);
   }
 }
 
@@ -69,10 +76,10 @@ unsigned long close(FIOWRAP*& wrap) {
     return NoHandleError;
   unsigned long result = 0;
   for (int i = 0; i < FIOWRAP::kSlots; ++i) {
-    if (wrap->handles_[i] == nullptr)
+    void* handle = wrap->handles_[i].exchange(nullptr);
+    if (handle == nullptr)
       continue;
-    unsigned long code = FioClose(wrap->handles_[i]);
-    wrap->handles_[i] = nullptr;
+    unsigned long code = FioClose(handle);
     if (code == 0)
       continue;
     if (i == 0) {
@@ -99,13 +106,13 @@ unsigned long flush(FIOWRAP* wrap) {
   if (wrap == nullptr)
     return NoHandleError;
   wrap->unflushed_.store(false);
-  return FioFlush(wrap->handles_[0]);
+  return FioFlush(wrap->handles_[0].load(std::memory_order_relaxed));
 }
 
 unsigned long getSize(FIOWRAP* wrap, unsigned long long& size) {
   if (wrap == nullptr)
     return NoHandleError;
-  return FioSize(wrap->handles_[0], size);
+  return FioSize(wrap->handles_[0].load(std::memory_order_relaxed), size);
 }
 
 unsigned long setSize(FIOWRAP* wrap, unsigned long long size) {
@@ -113,7 +120,7 @@ unsigned long setSize(FIOWRAP* wrap, unsigned long long size) {
     return NoHandleError;
   wrap->closeReadHandles();
   wrap->unflushed_.store(true);
-  return FioSetSize(wrap->handles_[0], size);
+  return FioSetSize(wrap->handles_[0].load(std::memory_order_relaxed), size);
 }
 
 }  // namespace Fio

@@ -62,7 +62,7 @@ unsigned long FIOWRAP::positionedRead(ReadSite const& site, unsigned long long p
     // Looked at before it is exchanged, so that reads do not write the shared flag's cache line
     // while there is nothing to flush.
     if (unflushed_.load() && unflushed_.exchange(false)) {
-      unsigned long code = FioFlush(handles_[0]);
+      unsigned long code = FioFlush(handles_[0].load(std::memory_order_relaxed));
       if (code != 0) {
         kestle_detail::Reporter::TrapretMe(true, fw::kModule, site.function, site.flushLine,
                                            nullptr, code, nullptr, nullptr);
@@ -71,10 +71,13 @@ unsigned long FIOWRAP::positionedRead(ReadSite const& site, unsigned long long p
     Stat::incCount(fw::kReadHandleUseStat, 1);
   }
 
-  if (handles_[slot] == nullptr) {
+  // The slot's handle changes only under its mutex, which this read holds.
+  void* handle = handles_[slot].load(std::memory_order_relaxed);
+  if (handle == nullptr) {
     Stat::Call timed(fw::kReadHandleOpenStat, 0);
     unsigned long code = FioOpen(fileName_, fw::kReadHandleAccess, fw::kReadHandleSharing,
-                                 fw::kReadHandleOpenFlag, handles_[slot], false);
+                                 fw::kReadHandleOpenFlag, handle, false);
+    handles_[slot].store(handle, std::memory_order_release);
     if (code != 0) {
       // The read goes on: positioning the empty slot fails and gives the result.
       kestle_detail::Reporter::TrapretMe(true, fw::kModule, site.function, site.openLine, nullptr,
@@ -82,12 +85,12 @@ unsigned long FIOWRAP::positionedRead(ReadSite const& site, unsigned long long p
     }
   }
 
-  unsigned long code = FioSetPos(handles_[slot], position);
+  unsigned long code = FioSetPos(handle, position);
   if (code != 0)
     return code;
   if (site.twoBuffers)
-    return FioRead2(handles_[slot], buffer, copy, length, got);
-  return FioRead(handles_[slot], buffer, length, got);
+    return FioRead2(handle, buffer, copy, length, got);
+  return FioRead(handle, buffer, length, got);
 }
 
 unsigned long read(FIOWRAP* wrap, unsigned long long position, char* buffer, unsigned int length,
@@ -114,12 +117,12 @@ unsigned long write(FIOWRAP* wrap, unsigned long long position, char const* data
   if (wrap == nullptr)
     return NoHandleError;
   Mutex::Lock lock(wrap->mutexes_[0], true);
-  unsigned long code = FioSetPos(wrap->handles_[0], position);
+  unsigned long code = FioSetPos(wrap->handles_[0].load(std::memory_order_relaxed), position);
   if (code != 0)
     return code;
   wrap->closeReadHandles();
   wrap->unflushed_.store(true);
-  return FioWrite(wrap->handles_[0], data, length, written);
+  return FioWrite(wrap->handles_[0].load(std::memory_order_relaxed), data, length, written);
 }
 
 }  // namespace Fio

@@ -26,6 +26,23 @@ std::optional<Platform::FileFault> askAbout(Platform::FileOp op, void* handle,
   return askFileFault(Platform::FileCall{op, handle, name, position, length});
 }
 
+std::optional<Platform::FileFault> askAboutTransfer(Platform::FileOp op, PlatformFile& f,
+                                                    unsigned long long position, unsigned length) {
+  // Only the handle's one transferring thread comes here, so it can reuse the handle's call. A
+  // hook that itself transfers through the same handle gets a fresh call instead.
+  if (f.askingHook)
+    return askAbout(op, &f, position, length);
+  f.askingHook = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{f.askingHook};
+  f.transferCall.op = op;
+  f.transferCall.position = position;
+  f.transferCall.length = length;
+  return askFileFault(f.transferCall);
+}
+
 }  // namespace kestle_detail
 
 namespace {
@@ -40,6 +57,12 @@ constexpr unsigned long long kMaxOffset =
 
 bool refused(Fault const& fault) {
   return fault && fault->code != 0;
+}
+
+// A positioning or transfer on a null handle: the hook's code, or InvalidHandle.
+unsigned long refusedNull(Platform::FileOp op, unsigned long long position, unsigned length) {
+  Fault fault = kestle_detail::askAbout(op, nullptr, position, length);
+  return refused(fault) ? fault->code : SysError::InvalidHandle;
 }
 
 // The bytes a transfer of `length` may move: the hook can cut it short, never lengthen it.
@@ -167,6 +190,8 @@ unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenF
     f->sharing = sharing;
     f->flag = flag;
     f->name = std::move(kept);
+    f->transferCall.handle = f;
+    f->transferCall.name = name;
     handle = f;
     return 0;
   } catch (std::bad_alloc const&) {
@@ -193,12 +218,12 @@ unsigned long FioClose(void*& handle) {
 }
 
 unsigned long FioSetPos(void* handle, unsigned long long position) {
-  Fault fault = kestle_detail::askAbout(Platform::FileOp::SetPos, handle, position, 0);
-  if (refused(fault))
-    return fault->code;
   PlatformFile* f = fileOf(handle);
   if (f == nullptr)
-    return SysError::InvalidHandle;
+    return refusedNull(Platform::FileOp::SetPos, position, 0);
+  Fault fault = kestle_detail::askAboutTransfer(Platform::FileOp::SetPos, *f, position, 0);
+  if (refused(fault))
+    return fault->code;
   if (position > kMaxOffset)
     return SysError::InvalidParameter;
   f->position = position;
@@ -208,12 +233,11 @@ unsigned long FioSetPos(void* handle, unsigned long long position) {
 unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got) {
   got = 0;
   PlatformFile* f = fileOf(handle);
-  Fault fault = kestle_detail::askAbout(Platform::FileOp::Read, handle,
-                                        f != nullptr ? f->position : 0, length);
+  if (f == nullptr)
+    return refusedNull(Platform::FileOp::Read, 0, length);
+  Fault fault = kestle_detail::askAboutTransfer(Platform::FileOp::Read, *f, f->position, length);
   if (refused(fault))
     return fault->code;
-  if (f == nullptr)
-    return SysError::InvalidHandle;
   unsigned n = allowedBytes(fault, length);
   if (n == 0)
     return 0;
@@ -229,12 +253,11 @@ unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got
 unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, unsigned& got) {
   got = 0;
   PlatformFile* f = fileOf(handle);
-  Fault fault = kestle_detail::askAbout(Platform::FileOp::Read2, handle,
-                                        f != nullptr ? f->position : 0, length);
+  if (f == nullptr)
+    return refusedNull(Platform::FileOp::Read2, 0, length);
+  Fault fault = kestle_detail::askAboutTransfer(Platform::FileOp::Read2, *f, f->position, length);
   if (refused(fault))
     return fault->code;
-  if (f == nullptr)
-    return SysError::InvalidHandle;
   unsigned n = allowedBytes(fault, length);
   if (n == 0)
     return 0;
@@ -258,12 +281,11 @@ unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, 
 unsigned long FioWrite(void* handle, char const* data, unsigned length, unsigned& written) {
   written = 0;
   PlatformFile* f = fileOf(handle);
-  Fault fault = kestle_detail::askAbout(Platform::FileOp::Write, handle,
-                                        f != nullptr ? f->position : 0, length);
+  if (f == nullptr)
+    return refusedNull(Platform::FileOp::Write, 0, length);
+  Fault fault = kestle_detail::askAboutTransfer(Platform::FileOp::Write, *f, f->position, length);
   if (refused(fault))
     return fault->code;
-  if (f == nullptr)
-    return SysError::InvalidHandle;
   unsigned n = allowedBytes(fault, length);
   if (n == 0)
     return 0;

@@ -17,9 +17,12 @@ struct PlatformFile {
   Sharing sharing = Sharing::Exclusive;
   bool flag = false;
   WString name;  // as given to FioOpen; the fault hook sees it
-  // Handles of one file serve different threads at once; at 64 bytes or more, two handle
-  // objects never share the cache line that holds a position.
-  char spacing[24] = {};
+  // What the fault hook is shown for this handle's positionings and transfers, made once at open
+  // so that a transfer does not copy the name for it. Used by the transferring thread only.
+  // (The hook interface fixes its name as a std::wstring.) The object is larger than a cache
+  // line, so two handles serving different threads never share the line of a position.
+  Platform::FileCall transferCall{};
+  bool askingHook = false;  // transferCall is being shown to the hook
 };
 static_assert(sizeof(PlatformFile) >= 64);
 
@@ -30,5 +33,8 @@ inline PlatformFile* fileOf(void* handle) {
 // Asks the file-fault hook about one primitive call on `handle` (which may be null).
 std::optional<Platform::FileFault> askAbout(Platform::FileOp op, void* handle,
                                             unsigned long long position, unsigned length);
+// The same for a positioning or transfer, which only the handle's transferring thread makes.
+std::optional<Platform::FileFault> askAboutTransfer(Platform::FileOp op, PlatformFile& f,
+                                                    unsigned long long position, unsigned length);
 
 }  // namespace kestle_detail

@@ -15,7 +15,7 @@
 //    the first slot it gets. Slot 0 is the main handle; slots 1 to 3 are read handles, opened by
 //    the first read that takes the slot. When every slot mutex is busy (a write or a resize holds
 //    one while reads hold the others) the read fails at once with NoHandleError and a report.
-//  - A write holds slot 0's mutex and, once its positioning has succeeded, closes the read
+//  - A write holds slot 0's mutex and, once its positioning has succeeded, closes the open read
 //    handles (waiting for reads running through them) before it writes. Lock order: slot 0
 //    before slots 1 to 3, which are taken one at a time.
 //  - flush, getSize and setSize act on the main handle without its slot mutex.
@@ -96,9 +96,9 @@ class KESTLE_API FIOWRAP {
   FIOWRAP(FIOWRAP const&) = delete;
   FIOWRAP& operator=(FIOWRAP const&) = delete;
 
-  // Closes the read handles (slots 1 to 3), taking each slot's mutex in turn, so it waits for a
-  // read running through that slot. A handle that fails to close is reported and its slot
-  // emptied all the same. Never holds more than one of the three mutexes.
+  // Closes the open read handles (slots 1 to 3), taking each one's slot mutex in turn, so it waits
+  // for a read running through that handle. A handle that fails to close is reported and its
+  // slot emptied all the same. Never holds more than one of the three mutexes.
   void closeReadHandles();
 
  private:
@@ -126,8 +126,9 @@ class KESTLE_API FIOWRAP {
   static constexpr int kSlots = 4;
 
   WString fileName_;
-  Semaphore readGate_;           // kSlots units; each read holds one for its whole run
-  void* handles_[kSlots];        // [0] the main handle; [1..3] read handles, null until needed
+  Semaphore readGate_;  // kSlots units; each read holds one for its whole run
+  std::atomic<void*>
+      handles_[kSlots];          // [0] the main handle; [1..3] read handles, null until needed
   FioMutex mutexes_[kSlots];     // mutexes_[i] guards handles_[i] and its position
   std::atomic<bool> unflushed_;  // written or resized since the main handle's last flush
 };
