@@ -375,7 +375,7 @@ TEST_F(ChunkTest, ChunksOfEveryPaddingReadBackAndConsumeTheWholeFile) {
   for (Bytes const& d : datas) {
     ASSERT_TRUE(source_->read(kMask, memo, true)) << d.size();
     ASSERT_EQ(memo.length(), d.size());
-    EXPECT_EQ(std::memcmp(memo.data(), d.data(), d.size()), 0) << d.size();
+    EXPECT_EQ(std::string(memo.data(), d.size()), std::string(d.begin(), d.end())) << d.size();
   }
   EXPECT_TRUE(sink_->faults().empty());
   EXPECT_EQ(source_->done(), source_->totalbytes());
