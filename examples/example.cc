@@ -1,11 +1,14 @@
-// A tour of Kestle: strings and number formatting, a failure check whose report is captured, and
-// an enciphered record file written through the write buffer.
+// A tour of Kestle: strings and number formatting, a failure check whose report is captured, an
+// enciphered record file written through the write buffer and read back, and the report of a
+// small sample backup.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "backup_demo.h"
 #include "kestle/kestle.h"
+#include "record_read_demo.h"
 
 namespace {
 void print(wchar_t const* label, WString const& text) {
@@ -32,6 +35,7 @@ int main() {
   Platform::setReportHandler({});
 
   std::printf("== record files ==\n");
+  bool readBackOk = true;
   {
     std::string dir = (std::filesystem::temp_directory_path() / "kestle-example-XXXXXX").string();
     if (::mkdtemp(dir.data()) == nullptr)
@@ -44,10 +48,10 @@ int main() {
       print(L"cannot open: ", ErrorDescription::formatMessage(code));
       return 1;
     }
-    char record[16] = "record number 0";
+    char written[5][16];
     for (unsigned rec = 1; rec <= 5; ++rec) {
-      record[14] = static_cast<char>('0' + rec);
-      Fbufwrite(file, rec, 8, record);  // gathered, written as one run
+      std::snprintf(written[rec - 1], sizeof written[rec - 1], "record number %u", rec);
+      Fbufwrite(file, rec, 8, written[rec - 1]);  // gathered, written as one run
     }
     Fflush(file);
     unsigned nrecs = 0;
@@ -55,10 +59,14 @@ int main() {
     std::printf("%u enciphered records of 16 bytes, %u bytes each in the file\n", nrecs,
                 static_cast<unsigned>(std::filesystem::file_size(std::filesystem::path(name)) /
                                       (nrecs == 0 ? 1 : nrecs)));
+    readBackOk = runRecordReadDemo(file, nrecs, &written[0][0]);
     Fclose(file);
     std::filesystem::remove_all(dir);
   }
 
+  std::printf("== backup report ==\n");
+  runBackupDemo(KESTLE_SAMPLE_BACKUP);
+
   std::printf("accounted heap now holds %lld bytes\n", Heapwick::bytesHeld());
-  return 0;
+  return readBackOk ? 0 : 1;
 }
