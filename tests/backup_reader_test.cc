@@ -77,12 +77,6 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_EQ(restore_.stamp.date, kestle_test::BackupHeader().stamp.date);
 }
 
-TEST_F(ReaderTest, NoUnitsFinishesAt264) {
-  run(BackupWriter().build());
-  Calls expected{L"start KESTLE TEST", L"total 264", L"finished 264"};
-  EXPECT_EQ(restore_.calls, expected);
-}
-
 TEST_F(ReaderTest, UnitsWithoutDataAndWithEmptyTexts) {
   BackupWriter w;
   w.unit(L"", L"");
@@ -202,14 +196,6 @@ TEST_F(ReaderTest, ProgressFalseAbortsOnce) {
 
 // ---- faults ------------------------------------------------------------------------------
 
-TEST_F(ReaderTest, ChecksumFaultWithAStoppingSinkIsReportedOnce) {
-  BackupImage image = twoUnits().build();
-  image.changeDataWord(image.find(ChunkPlace::Kind::Data), 0);
-  run(image);
-  EXPECT_EQ(sink_.lines(), Calls{L"2000277E checksum failure"});
-  EXPECT_EQ(restore_.calls.back(), L"unit customers|Customer register|4");
-}
-
 TEST_F(ReaderTest, SinkThatStaysOkHearsTheReadersOwnMessages) {
   {
     BackupImage image = twoUnits().build();
@@ -268,22 +254,6 @@ TEST_F(ReaderTest, EndMarkerBeforeTheEndOfTheFileIsAFault) {
   std::wstring name = put(appended);
   BuRdr::reader(name.c_str(), sink, restore);
   EXPECT_EQ(sink.lines(), Calls{L"20004C35 data after end of backup 1"});
-}
-
-TEST_F(ReaderTest, TruncatedBackupsEndWithAFault) {
-  BackupImage image = twoUnits().build();
-  for (std::size_t keep : {image.chunks[0].offset, image.chunks[2].offset + 10,
-                           image.chunks.back().offset, image.bytes.size() - 1}) {
-    SCOPED_TRACE(keep);
-    BackupImage cut = image;
-    cut.truncate(keep);
-    RecordingSink sink;
-    RecordingRestore restore;
-    std::wstring name = put(cut);
-    BuRdr::reader(name.c_str(), sink, restore);
-    ASSERT_EQ(sink.faults().size(), 1u);
-    EXPECT_NE(restore.calls.back().rfind(L"finished", 0), 0u);
-  }
 }
 
 // ---- resources ---------------------------------------------------------------------------

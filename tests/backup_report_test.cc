@@ -218,35 +218,6 @@ TEST_F(ReportTest, FaultInASecondUnitWithoutNameAndAPlatformCode) {
   EXPECT_EQ(split(report(name)), expected);
 }
 
-TEST_F(ReportTest, HeaderFaultsComeBeforeAnyStartElement) {
-  BackupImage image = small().build();
-  image.truncate(200);
-  std::wstring name = put(image);
-  Lines expected{
-      fname(name),  L" <error pf=\"19509\">", L"  <text>BuSource read h1 72</text>", L" </error>",
-      L"</backup>",
-  };
-  EXPECT_EQ(split(report(name)), expected);
-  EXPECT_TRUE(progress_.calls.empty());
-}
-
-TEST_F(ReportTest, TextsAreInsertedUnescaped) {
-  kestle_test::BackupHeader header;
-  header.product = kestle_test::utf16(L"<P&Q \"x\">");
-  BackupWriter w(header);
-  w.unit(L"a&b", L"<n>").data("x");
-  BackupImage image = w.build();
-  image.changeChecksum(image.find(ChunkPlace::Kind::Data));
-  std::wstring name = put(image, "a&b <c>.bak");
-  std::wstring doc = report(name);
-  Lines lines = split(doc);
-  EXPECT_EQ(lines[0], fname(name));
-  EXPECT_EQ(lines[1],
-            L" <start bustart=\"2024-05-17T13:45:30.25Z\" productcode=\"<P&Q \"x\">\" />");
-  EXPECT_EQ(lines[4], L"  unit=\"a&b\"");
-  EXPECT_EQ(lines[5], L"  name=\"<n>\"");
-}
-
 // The progress object sees the current unit, a blank and the name, with the bytes done so far.
 TEST_F(ReportTest, ProgressIsForwarded) {
   progress_.rate = finestRate();

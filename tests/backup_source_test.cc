@@ -54,20 +54,6 @@ class SourceTest : public ::testing::Test {
 
 // ---- open and header ---------------------------------------------------------------------
 
-TEST_F(SourceTest, MissingFileTrapsTheOpenCodeWithTheName) {
-  std::wstring name = dir_.wfile("missing.bak");
-  RecordingSink sink;
-  BuRdr::Source source(sink, name.c_str());
-  ASSERT_EQ(sink.faults().size(), 1u);
-  EXPECT_EQ(lastCode(sink), SysError::FileNotFound);
-  EXPECT_EQ(lastText(sink), L"BuSource open " + name);
-  Clock::UniversalTime stamp;
-  WString code;
-  EXPECT_FALSE(source.start(stamp, code));
-  EXPECT_EQ(source.done(), 0u);
-  EXPECT_EQ(source.totalbytes(), 0u);
-}
-
 TEST_F(SourceTest, EmptyFileIsRefusedAndStartReadsNothing) {
   std::wstring name = put({});
   std::vector<Platform::FileOp> ops;
@@ -125,19 +111,6 @@ TEST_F(SourceTest, GoodHeaderGivesStampProductCodeAndMasks) {
   std::mt19937 expected(h.stamp.date + h.stamp.time + h.stamp.zone);
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(source.unmask(), static_cast<std::uint32_t>(expected()));
-}
-
-TEST_F(SourceTest, StampSumWrapsAround) {
-  BackupHeader h;
-  h.stamp = Clock::UniversalTime(0xFFFFFFF0u, 0x20u, 0xFFFFFFFFu);  // sum 0x0F mod 2^32
-  std::wstring name = put(headerAnd({}, h));
-  RecordingSink sink;
-  BuRdr::Source source(sink, name.c_str());
-  Clock::UniversalTime stamp;
-  WString code;
-  ASSERT_TRUE(source.start(stamp, code));
-  std::mt19937 expected(0x0Fu);
-  EXPECT_EQ(source.unmask(), static_cast<std::uint32_t>(expected()));
 }
 
 TEST_F(SourceTest, HeaderFaults) {
