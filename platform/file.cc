@@ -183,7 +183,9 @@ unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenF
       return code;
     }
 
+    // Everything that can run out of memory comes before the object takes the descriptor.
     WString kept(name);
+    std::wstring callName(name);
     PlatformFile* f = kestle::make<PlatformFile>();
     f->fd = fd;
     f->access = access;
@@ -191,7 +193,7 @@ unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenF
     f->flag = flag;
     f->name = std::move(kept);
     f->transferCall.handle = f;
-    f->transferCall.name = name;
+    f->transferCall.name = std::move(callName);
     handle = f;
     return 0;
   } catch (std::bad_alloc const&) {
