@@ -120,9 +120,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(std::vector<Run> const& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (auto const& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred)
+      if (run.error_occurred)
         continue;
-      times_[run.benchmark_name()].push_back(run.GetAdjustedCPUTime());
+      if (run.run_type == Run::RT_Iteration) {
+        times_[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
+      } else if (run.aggregate_name == "median") {
+        medians_[run.run_name.str()] = run.GetAdjustedCPUTime();
+      }
     }
   }
 
@@ -142,6 +146,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   double Median(std::string const& name) {
+    if (auto m = medians_.find(name); m != medians_.end())
+      return m->second;
     auto it = times_.find(name);
     if (it == times_.end() || it->second.empty())
       return 0;
@@ -150,7 +156,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     return t[t.size() / 2];
   }
 
-  std::map<std::string, std::vector<double>> times_;
+  std::map<std::string, std::vector<double>> times_;  // per repetition
+  std::map<std::string, double> medians_;             // when only aggregates are reported
 };
 }  // namespace
 
