@@ -17,7 +17,7 @@ namespace cipher = kestle_detail::cipher;
 enum Tier : int { kUnknown = 0, kSse2, kAvx2 };
 std::atomic<int> chosenTier{kUnknown};
 
-Tier DetectTier() {
+[[gnu::noinline, gnu::cold]] Tier DetectTier() {
   __builtin_cpu_init();
   Tier tier = __builtin_cpu_supports("avx2") ? kAvx2 : kSse2;
   chosenTier.store(tier, std::memory_order_relaxed);
