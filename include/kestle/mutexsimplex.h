@@ -59,7 +59,7 @@ class KESTLE_API MutexSimplex : public Mutex {
   EventSem event_;
   wchar_t mutexName_[31];
   Stat::Id statId_;
-  std::atomic<int> ownerThread_;
+  std::atomic<int> ownerThread_;  // away from the lock word's cache line, as in MutexLazy
 };
 
 // A MutexSimplex meant to be shared by the whole process. On this platform it behaves exactly as
