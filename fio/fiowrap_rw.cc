@@ -46,8 +46,10 @@ unsigned long FIOWRAP::positionedRead(ReadSite const& site, unsigned long long p
       {mutexes_[0], false}, {mutexes_[1], false}, {mutexes_[2], false}, {mutexes_[3], false}};
   int slot = -1;
   for (int i = 0; i < kSlots; ++i) {
-    // Timeout 0: a busy slot is passed over at once; a read never waits for a slot.
-    if (slotLocks[i].tryLock(0, Mutex::ReportDeadlock)) {
+    // Timeout 0: a busy slot is passed over at once; a read never waits for a slot. A slot whose
+    // lock word already shows it held is passed over without the try, which would fail anyway
+    // and would take its cache line away from the holder.
+    if (mutexes_[i].state() == 0 && slotLocks[i].tryLock(0, Mutex::ReportDeadlock)) {
       slot = i;
       break;
     }
