@@ -19,9 +19,9 @@
 #include "backup/chunk_format.h"
 #include "kestle/kestle.h"
 #include "support/backup_writer.h"
+#include "support/ratios.h"
 
 // The bench target links only the library, so it compiles the test writer in.
-#include "support/backup_writer.cc"
 
 namespace {
 namespace fs = std::filesystem;
@@ -31,26 +31,12 @@ constexpr std::size_t kChunkBytes = 64 * 1024;
 constexpr std::size_t kFileBytes = 256ull * 1024 * 1024;
 constexpr std::size_t kChunksPerUnit = 256;
 
-// The 256 MiB backup, written once, removed at the program's end.
+// The 256 MiB backup, written once into the scratch directory, which goes at the program's end.
 class BigBackup {
  public:
-  BigBackup() {
-    char pattern[] = "/tmp/kestle-backup-bench-XXXXXX";
-    char const* base = std::getenv("TMPDIR");
-    std::string templ =
-        base != nullptr ? std::string(base) + "/kestle-backup-bench-XXXXXX" : std::string(pattern);
-    if (::mkdtemp(templ.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    dir_ = templ;
-    path_ = dir_ / "big.bak";
+  BigBackup() : path_(kestle_bench::scratchDir() / "big.bak") {
     write();
     warm();
-  }
-  ~BigBackup() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   std::string path() const { return path_.string(); }
   std::wstring wpath() const { return path_.wstring(); }
@@ -99,7 +85,6 @@ class BigBackup {
     ::close(fd);
   }
 
-  fs::path dir_;
   fs::path path_;
   std::size_t bytes_ = 0;
 };
@@ -194,58 +179,23 @@ BENCHMARK_TEMPLATE(BM_Unmask, fmt::UnmaskAndSum)->Arg(16 * 1024)->Arg(64 * 1024)
 BENCHMARK_TEMPLATE(BM_Unmask, fmt::UnmaskAndSumSse2)->Arg(16 * 1024)->Arg(64 * 1024);
 BENCHMARK_TEMPLATE(BM_Unmask, fmt::UnmaskAndSumScalar)->Arg(16 * 1024)->Arg(64 * 1024);
 
-// Shows the runs as usual and keeps each benchmark's best time per iteration (real time for the
-// file benchmarks, which spend most of it in the kernel).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(std::vector<Run> const& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (auto const& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred)
-        continue;
-      bool const real = run.benchmark_name().find("/real_time") != std::string::npos;
-      double const t = real ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
-      auto [it, added] = best_.emplace(run.benchmark_name(), t);
-      if (!added && t < it->second)
-        it->second = t;
-    }
+void printRatios(kestle_bench::RatioReporter const& r) {
+  std::printf("\nTime as a multiple of the baseline:\n");
+  r.ratio("report of 256 MiB vs read(2) into 64 KiB", "BM_Report<NoProgress>", "BM_PlainRead",
+          "at most 2x");
+  r.ratio("report with progress vs read(2)", "BM_Report<TenPerSecond>", "BM_PlainRead");
+  for (char const* size : {"16384", "65536"}) {
+    std::string const base = std::string("BM_PlainSum/") + size;
+    std::printf("  unmask-and-sum of %s bytes vs plain sum:\n", size);
+    r.ratio("    dispatched tier", std::string("BM_Unmask<fmt::UnmaskAndSum>/") + size, base);
+    r.ratio("    SSE2 tier", std::string("BM_Unmask<fmt::UnmaskAndSumSse2>/") + size, base);
+    r.ratio("    word by word", std::string("BM_Unmask<fmt::UnmaskAndSumScalar>/") + size, base);
   }
-
-  void PrintRatios() const {
-    std::printf("\nTime as a multiple of the baseline:\n");
-    ratio("BM_Report<NoProgress>/real_time", "BM_PlainRead/real_time",
-          "report of 256 MiB vs read(2) into 64 KiB");
-    ratio("BM_Report<TenPerSecond>/real_time", "BM_PlainRead/real_time",
-          "report with progress vs read(2)");
-    for (char const* size : {"16384", "65536"}) {
-      std::string const base = std::string("BM_PlainSum/") + size;
-      std::printf("  unmask-and-sum of %s bytes vs plain sum:\n", size);
-      ratio(std::string("BM_Unmask<fmt::UnmaskAndSum>/") + size, base, "    dispatched tier");
-      ratio(std::string("BM_Unmask<fmt::UnmaskAndSumSse2>/") + size, base, "    SSE2 tier");
-      ratio(std::string("BM_Unmask<fmt::UnmaskAndSumScalar>/") + size, base, "    word by word");
-    }
-  }
-
- private:
-  void ratio(std::string const& name, std::string const& base, char const* label) const {
-    auto it = best_.find(name);
-    auto b = best_.find(base);
-    if (it == best_.end() || b == best_.end() || b->second <= 0)
-      return;
-    std::printf("  %-44s %6.2fx\n", label, it->second / b->second);
-  }
-  std::map<std::string, double> best_;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  kestle_bench::RatioReporter reporter;
+  return kestle_bench::runWithRatios(argc, argv, reporter, printRatios);
 }

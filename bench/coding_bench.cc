@@ -16,6 +16,7 @@
 #include "coding/cipher_kernels.h"
 #include "coding/cipher_reference.h"
 #include "kestle/coding.h"
+#include "support/ratios.h"
 
 namespace {
 namespace cipher = kestle_detail::cipher;
@@ -113,61 +114,21 @@ BENCHMARK(BM_EncodeSse2)->Arg(100)->Arg(4096);
 BENCHMARK(BM_DecodeSse2)->Arg(100)->Arg(4096);
 BENCHMARK(BM_EncodeReference)->Arg(100)->Arg(4096);
 
-// Shows the runs as usual and keeps each benchmark's CPU times per iteration; the ratios use the
-// median over repetitions (--benchmark_repetitions), which a busy machine disturbs least.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(std::vector<Run> const& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (auto const& run : runs) {
-      if (run.error_occurred)
-        continue;
-      if (run.run_type == Run::RT_Iteration) {
-        times_[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
-      } else if (run.aggregate_name == "median") {
-        medians_[run.run_name.str()] = run.GetAdjustedCPUTime();
-      }
+void printRatios(kestle_bench::RatioReporter const& r) {
+  std::printf("\nTime as a multiple of memcpy of the same bytes (median CPU time):\n");
+  for (std::string name :
+       {"BM_Encode", "BM_Decode", "BM_EncodeSse2", "BM_DecodeSse2", "BM_EncodeReference"}) {
+    for (std::string size : {"100", "4096"}) {
+      std::string goal = size == "4096" && name.size() == 9 ? "at most 4x" : "";
+      r.ratio(name.substr(3) + " " + size + " B", name + "/" + size, "BM_Memcpy/" + size, goal);
     }
   }
+}
 
-  void PrintRatios() {
-    std::printf("\nTime as a multiple of memcpy of the same bytes (median CPU time):\n");
-    for (char const* name :
-         {"BM_Encode", "BM_Decode", "BM_EncodeSse2", "BM_DecodeSse2", "BM_EncodeReference"}) {
-      for (char const* size : {"100", "4096"}) {
-        double base = Median(std::string("BM_Memcpy/") + size);
-        double time = Median(std::string(name) + "/" + size);
-        if (base <= 0 || time <= 0)
-          continue;
-        std::printf("  %-20s %5s B  %6.2fx\n", name + 3, size, time / base);
-      }
-    }
-  }
-
- private:
-  double Median(std::string const& name) {
-    if (auto m = medians_.find(name); m != medians_.end())
-      return m->second;
-    auto it = times_.find(name);
-    if (it == times_.end() || it->second.empty())
-      return 0;
-    std::vector<double>& t = it->second;
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-  }
-
-  std::map<std::string, std::vector<double>> times_;  // per repetition
-  std::map<std::string, double> medians_;             // when only aggregates are reported
-};
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
+  // The median over repetitions (--benchmark_repetitions) is what a busy machine disturbs least.
+  kestle_bench::RatioReporter reporter(kestle_bench::RatioReporter::Pick::Median);
+  return kestle_bench::runWithRatios(argc, argv, reporter, printRatios);
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kestle/kestle.h"
+#include "support/ratios.h"
 
 namespace {
 
@@ -27,18 +28,6 @@ constexpr unsigned kRecordLength = 100;
 constexpr unsigned kRunRecords = 655;     // 65,500 bytes: 64 KiB of whole records
 constexpr unsigned kFileRecords = 40000;  // 4 MB: many distinct runs, still page-cached
 constexpr unsigned kParallelRuns = 256;   // runs of one parallel iteration, over all threads
-
-std::filesystem::path const& benchDir() {
-  static std::filesystem::path const dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestle-bench-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    return std::filesystem::path(pattern);
-  }();
-  return dir;
-}
 
 std::vector<char> records(unsigned n) {
   std::vector<char> data(static_cast<std::size_t>(n) * kRecordLength);
@@ -51,7 +40,8 @@ std::vector<char> records(unsigned n) {
 class RecordFile {
  public:
   explicit RecordFile(bool cypher) {
-    std::wstring const name = (benchDir() / (cypher ? "enciphered" : "plain")).wstring();
+    std::wstring const name =
+        (kestle_bench::scratchDir() / (cypher ? "enciphered" : "plain")).wstring();
     if (FopenName(name.c_str(), kRecordLength, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
                   OpenFlag::CreateOrTruncate, file_, false) != 0) {
       std::fprintf(stderr, "cannot open the bench file\n");
@@ -70,7 +60,7 @@ class RecordFile {
   RecordFile(RecordFile const&) = delete;
   RecordFile& operator=(RecordFile const&) = delete;
   FioFile* get() const { return file_; }
-  std::string path() const { return benchDir() / "plain"; }
+  std::string path() const { return kestle_bench::scratchDir() / "plain"; }
 
  private:
   FioFile* file_ = nullptr;
@@ -202,69 +192,25 @@ BENCHMARK(BM_ParallelPread)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_ParallelPlain)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_ParallelEnciphered)->Arg(1)->Arg(4)->UseRealTime()->Repetitions(5);
 
-// Shows the runs as usual and keeps each benchmark's best wall time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(std::vector<Run> const& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (auto const& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred)
-        continue;
-      double const t = run.GetAdjustedRealTime();
-      std::string name = run.run_name.function_name;
-      if (!run.run_name.args.empty())
-        name += "/" + run.run_name.args;
-      auto [it, added] = best_.emplace(name, t);
-      if (!added && t < it->second)
-        it->second = t;
-    }
-  }
-
-  void PrintRatios() const {
-    std::printf("\nRecord reads, best wall time as a multiple of the baseline:\n");
-    ratio("Fmultiread 64 KiB plain / pread", "BM_FmultireadPlain64K", "BM_Pread64K",
+void printRatios(kestle_bench::RatioReporter const& r) {
+  std::printf("\nRecord reads, best wall time as a multiple of the baseline:\n");
+  r.ratio("Fmultiread 64 KiB plain / pread", "BM_FmultireadPlain64K", "BM_Pread64K",
           "at most 1.1x");
-    ratio("Fmultiread 64 KiB enciphered / plain", "BM_FmultireadEnciphered64K",
+  r.ratio("Fmultiread 64 KiB enciphered / plain", "BM_FmultireadEnciphered64K",
           "BM_FmultireadPlain64K", "at most 2.0x");
-    std::printf("Aggregate throughput of 4 threads through one handle over 1 thread:\n");
-    ratio("plain, 4 threads / 1 thread", "BM_ParallelPlain/1", "BM_ParallelPlain/4",
+  std::printf("Aggregate throughput of 4 threads through one handle over 1 thread:\n");
+  r.ratio("plain, 4 threads / 1 thread", "BM_ParallelPlain/1", "BM_ParallelPlain/4",
           "at least 1.5x");
-    ratio("enciphered, 4 threads / 1 thread", "BM_ParallelEnciphered/1", "BM_ParallelEnciphered/4",
+  r.ratio("enciphered, 4 threads / 1 thread", "BM_ParallelEnciphered/1", "BM_ParallelEnciphered/4",
           "at least 1.5x");
-    std::printf("For reference, pread with a descriptor per thread:\n");
-    ratio("pread, 4 threads / 1 thread", "BM_ParallelPread/1", "BM_ParallelPread/4", "");
-    std::printf("(hardware threads here: %u)\n", std::thread::hardware_concurrency());
-  }
-
- private:
-  void ratio(char const* label, char const* name, char const* base, char const* goal) const {
-    auto const n = best_.find(name);
-    auto const b = best_.find(base);
-    if (n == best_.end() || b == best_.end() || b->second <= 0)
-      return;
-    if (*goal != '\0')
-      std::printf("  %-42s %6.2fx  (goal %s)\n", label, n->second / b->second, goal);
-    else
-      std::printf("  %-42s %6.2fx\n", label, n->second / b->second);
-  }
-
-  std::map<std::string, double> best_;
-};
+  std::printf("For reference, pread with a descriptor per thread:\n");
+  r.ratio("pread, 4 threads / 1 thread", "BM_ParallelPread/1", "BM_ParallelPread/4", "");
+  std::printf("(hardware threads here: %u)\n", std::thread::hardware_concurrency());
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  {
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
-  }
-  benchmark::Shutdown();
-  closeFiles();
-  std::error_code ec;
-  std::filesystem::remove_all(benchDir(), ec);
-  return 0;
+  kestle_bench::RatioReporter reporter;
+  return kestle_bench::runWithRatios(argc, argv, reporter, printRatios, closeFiles);
 }

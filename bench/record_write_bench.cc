@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "kestle/kestle.h"
+#include "support/ratios.h"
 
 namespace {
 
@@ -26,18 +27,6 @@ constexpr unsigned kRecordLength = 100;
 constexpr unsigned kChunkRecords = 655;  // 65,500 bytes: 64 KiB of whole records
 constexpr unsigned kSingleRecords = 10000;
 constexpr unsigned kBufferCapacity = 64;
-
-std::filesystem::path const& benchDir() {
-  static std::filesystem::path const dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestle-bench-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::exit(1);
-    }
-    return std::filesystem::path(pattern);
-  }();
-  return dir;
-}
 
 std::vector<char> records(unsigned n) {
   std::vector<char> data(static_cast<std::size_t>(n) * kRecordLength);
@@ -50,7 +39,7 @@ std::vector<char> records(unsigned n) {
 class RecordFile {
  public:
   RecordFile(char const* leaf, bool cypher) {
-    std::wstring const name = (benchDir() / leaf).wstring();
+    std::wstring const name = (kestle_bench::scratchDir() / leaf).wstring();
     if (FopenName(name.c_str(), kRecordLength, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
                   OpenFlag::CreateOrTruncate, file_, false) != 0) {
       std::fprintf(stderr, "cannot open %s\n", leaf);
@@ -68,7 +57,7 @@ class RecordFile {
 
 void BM_Pwrite64K(benchmark::State& state) {
   std::vector<char> data = records(kChunkRecords);
-  std::string const path = benchDir() / "pwrite";
+  std::string const path = kestle_bench::scratchDir() / "pwrite";
   int const fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) {
     state.SkipWithError("open failed");
@@ -126,7 +115,7 @@ void BM_FbufwriteSingles(benchmark::State& state) {
 // each, the transfers the buffer makes. Shows how much of the buffered ratio is the system calls.
 void BM_PwriteRuns(benchmark::State& state) {
   std::vector<char> data = records(kSingleRecords);
-  std::string const path = benchDir() / "pwrite-runs";
+  std::string const path = kestle_bench::scratchDir() / "pwrite-runs";
   int const fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) {
     state.SkipWithError("open failed");
@@ -150,61 +139,24 @@ BENCHMARK(BM_FmultiwriteSingles)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_FbufwriteSingles)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_PwriteRuns)->UseRealTime()->Repetitions(5);
 
-// Shows the runs as usual and keeps each benchmark's best wall time per iteration.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(std::vector<Run> const& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (auto const& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred)
-        continue;
-      double const t = run.GetAdjustedRealTime();
-      auto [it, added] = best_.emplace(run.run_name.function_name, t);
-      if (!added && t < it->second)
-        it->second = t;
-    }
-  }
-
-  void PrintRatios() const {
-    std::printf("\nRecord writes, best wall time as a multiple of the baseline:\n");
-    ratio("Fmultiwrite 64 KiB plain / pwrite", "BM_FmultiwritePlain64K", "BM_Pwrite64K", 1.1);
-    ratio("Fmultiwrite 64 KiB enciphered / plain", "BM_FmultiwriteEnciphered64K",
-          "BM_FmultiwritePlain64K", 2.0);
-    ratio("10,000 x Fbufwrite + Fflushbuf / Fmultiwrite", "BM_FbufwriteSingles",
-          "BM_FmultiwriteSingles", 2.0);
-    std::printf("For reference, the system calls alone:\n");
-    ratio("157 pwrite runs of 64 records / one Fmultiwrite", "BM_PwriteRuns", "BM_FmultiwriteSingles",
-          0);
-    ratio("10,000 x Fbufwrite + Fflushbuf / 157 pwrite runs", "BM_FbufwriteSingles",
-          "BM_PwriteRuns", 0);
-  }
-
- private:
-  void ratio(char const* label, char const* name, char const* base, double goal) const {
-    auto const n = best_.find(name);
-    auto const b = best_.find(base);
-    if (n == best_.end() || b == best_.end() || b->second <= 0)
-      return;
-    if (goal > 0)
-      std::printf("  %-50s %6.2fx  (goal at most %.1fx)\n", label, n->second / b->second, goal);
-    else
-      std::printf("  %-50s %6.2fx\n", label, n->second / b->second);
-  }
-
-  std::map<std::string, double> best_;
-};
+void printRatios(kestle_bench::RatioReporter const& r) {
+  std::printf("\nRecord writes, best wall time as a multiple of the baseline:\n");
+  r.ratio("Fmultiwrite 64 KiB plain / pwrite", "BM_FmultiwritePlain64K", "BM_Pwrite64K",
+          "at most 1.1x");
+  r.ratio("Fmultiwrite 64 KiB enciphered / plain", "BM_FmultiwriteEnciphered64K",
+          "BM_FmultiwritePlain64K", "at most 2x");
+  r.ratio("10,000 x Fbufwrite + Fflushbuf / Fmultiwrite", "BM_FbufwriteSingles",
+          "BM_FmultiwriteSingles", "at most 2x");
+  std::printf("For reference, the system calls alone:\n");
+  r.ratio("157 pwrite runs of 64 records / one Fmultiwrite", "BM_PwriteRuns",
+          "BM_FmultiwriteSingles");
+  r.ratio("10,000 x Fbufwrite + Fflushbuf / 157 pwrite runs", "BM_FbufwriteSingles",
+          "BM_PwriteRuns");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  std::error_code ec;
-  std::filesystem::remove_all(benchDir(), ec);
-  return 0;
+  kestle_bench::RatioReporter reporter;
+  return kestle_bench::runWithRatios(argc, argv, reporter, printRatios);
 }
