@@ -1,20 +1,13 @@
 // The record file handle: opening and its refusals, closing, the record keys as they land in the
 // file, and the size in records.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <unistd.h>
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "support/record_support.h"
 
 namespace {
 
 using kestle_test::expectReport;
-using kestle_test::FileCalls;
 using kestle_test::recordBytes;
 using Op = Platform::FileOp;
 using ReportOp = Platform::Report::Op;
@@ -52,7 +45,7 @@ TEST_F(RecordFileTest, SizeChecksAtOpenAndAfter) {
   EXPECT_EQ(nrecs, 166u);  // the trailing part record is not counted
 
   reports_.clear();
-  FileCalls calls(kestle_test::failOn(Op::Size, SysError::IoDevice));
+  kestle_test::FileCalls calls(kestle_test::failOn(Op::Size, SysError::IoDevice));
   Fsize(file_, nrecs);
   EXPECT_EQ(nrecs, 0u);
   ASSERT_EQ(reports_.count(), 1u);
@@ -76,7 +69,7 @@ TEST_F(RecordFileTest, SetSizeInRecords) {
   EXPECT_EQ(nrecs, 50000000u);
   EXPECT_EQ(reports_.count(), 0u);
 
-  FileCalls calls(kestle_test::failOn(Op::SetSize, SysError::DiskFull));
+  kestle_test::FileCalls calls(kestle_test::failOn(Op::SetSize, SysError::DiskFull));
   EXPECT_EQ(FSetNewSize(file_, 4), SysError::DiskFull);
   EXPECT_EQ(reports_.count(), 0u);
   FSetSize(file_, 4);
@@ -89,16 +82,13 @@ TEST_F(RecordFileTest, SetSizeInRecords) {
 // POSIX calls and decipher every record under the key it must have.
 TEST_F(RecordFileTest, RecordKeysAsStoredInTheFile) {
   open(4, true);
-  std::vector<std::pair<unsigned, unsigned char>> const keys = {
+  std::pair<unsigned, unsigned char> const keys[] = {
       {1, 0},     {2, 1},       {256, 255}, {257, 1},   {32768, 126},
       {32769, 0}, {65536, 126}, {65537, 1}, {65793, 2}, {16777218, 1}};
-  for (auto const& [rec, key] : keys) {
-    std::string plain = recordBytes(1, 4, rec);
-    Fwrite(file_, rec, plain.data());
-  }
+  for (auto const& [rec, key] : keys)
+    Fwrite(file_, rec, recordBytes(1, 4, rec).data());
   EXPECT_EQ(std::filesystem::file_size(path_), 16777218ull * 5);
   int const fd = ::open(path_.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
   for (auto const& [rec, key] : keys) {
     char stored[5], plain[4];
     ASSERT_EQ(::pread(fd, stored, 5, static_cast<off_t>((rec - 1ull) * 5)), 5);
@@ -113,11 +103,11 @@ TEST_F(RecordFileTest, CloseWritesTheBufferFirstAndAlwaysReleases) {
   open(10, false);
   std::string data = recordBytes(2, 10);
   std::string atClose = "(not closed)";
-  FileCalls calls([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
-    if (c.op != Op::Close)
-      return std::nullopt;
-    atClose = contents();
-    return kestle_test::failWith(SysError::IoDevice);
+  kestle_test::FileCalls calls([&](Platform::FileCall const& c) {
+    if (c.op == Op::Close)
+      atClose = contents();
+    return c.op == Op::Close ? std::optional(kestle_test::failWith(SysError::IoDevice))
+                             : std::nullopt;
   });
   Fbufwrite(file_, 1, 4, data.data());
   Fbufwrite(file_, 2, 4, data.data() + 10);

@@ -1,12 +1,9 @@
 // Record reads, plain and enciphered: counts and the file end, broken records and their retries,
 // the extended broken-record text, scratch memory, and parallel readers of one handle.
-#include <gtest/gtest.h>
-
-#include <string>
+#include <fstream>
 #include <thread>
-#include <vector>
 
-#include "support/record_read_support.h"
+#include "support/record_support.h"
 
 namespace {
 
@@ -14,55 +11,51 @@ using kestle_test::FileCalls;
 using kestle_test::ReadSwitches;
 using Op = Platform::FileOp;
 
-// Plain, enciphered, and enciphered through the verified read.
-class RecordReadTest : public kestle_test::RecordReadTest,
-                       public ::testing::WithParamInterface<int> {};
-
 TEST(RecordReadSwitches, SettersReturnThePreviousValue) {
   ReadSwitches restore(false, false, false);
-  for (auto set : {&SetReadExtendedLogging, &SetReadWithCopyBuffer, &SetReadUseCopyBuffer}) {
-    EXPECT_FALSE(set(true));
-    EXPECT_TRUE(set(true));
-    EXPECT_TRUE(set(false));
-    EXPECT_FALSE(set(false));
-  }
+  for (auto set : {&SetReadExtendedLogging, &SetReadWithCopyBuffer, &SetReadUseCopyBuffer})
+    EXPECT_EQ((std::vector<bool>{set(true), set(true), set(false), set(false)}),
+              (std::vector<bool>{false, true, true, false}));
 }
+
+// Plain, enciphered, and enciphered through the verified read.
+class RecordReadTest : public kestle_test::RecordTest, public ::testing::WithParamInterface<int> {
+ protected:
+  // Reads `n` records from `first`; checks nread, eof and the records delivered.
+  void expectRead(unsigned first, unsigned n, unsigned nread, bool eof) {
+    std::string buffer(n * logrecl_, '\0');
+    unsigned got = 99;
+    bool atEnd = !eof;
+    Fmultiread(file_, first, n, buffer.data(), got, atEnd);
+    EXPECT_EQ(got, nread) << first;
+    EXPECT_EQ(atEnd, eof) << first;
+    EXPECT_EQ(buffer.substr(0, got * logrecl_), expected(first, got)) << first;
+    if (n == 1) {
+      buffer.assign(logrecl_, '\0');
+      Fread(file_, first, buffer.data(), atEnd);
+      EXPECT_EQ(atEnd, nread == 0) << first;
+      EXPECT_EQ(buffer.substr(0, nread * logrecl_), expected(first, nread)) << first;
+    }
+  }
+};
 
 TEST_P(RecordReadTest, CountsAndTheFileEnd) {
   bool const cypher = GetParam() > 0;
   ReadSwitches switches(false, GetParam() == 2, false);
   FileCalls calls;
   makeFile(10, 8, cypher);
-  std::string buffer(10 * 8, '\0');
-  unsigned nread = 99;
-  bool eof = true;
-  Fmultiread(file_, 3, 0, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 0u);
-  EXPECT_FALSE(eof);
-
-  Fmultiread(file_, 1, 10, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 10u);
-  EXPECT_FALSE(eof);
-  EXPECT_EQ(buffer, expected(1, 10));
-
-  Fmultiread(file_, 9, 5, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 2u);
-  EXPECT_TRUE(eof);
-  EXPECT_EQ(buffer.substr(0, 16), expected(9, 2));
-
-  Fread(file_, 10, buffer.data(), eof);
-  EXPECT_FALSE(eof);
-  EXPECT_EQ(buffer.substr(0, 8), expected(10, 1));
-  Fread(file_, 11, buffer.data(), eof);
-  EXPECT_TRUE(eof);
-
+  expectRead(3, 0, 0, false);
+  expectRead(1, 10, 10, false);
+  expectRead(9, 5, 2, true);
+  expectRead(10, 1, 1, false);
+  expectRead(11, 1, 0, true);
   // A trailing part of a record is not a record.
-  appendAndReopen("abc", cypher);
-  Fmultiread(file_, 10, 2, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 1u);
-  EXPECT_TRUE(eof);
-  Fread(file_, 11, buffer.data(), eof);
-  EXPECT_TRUE(eof);
+  Fclose(file_);
+  std::ofstream(path_, std::ios::binary | std::ios::app) << "abc";
+  open(8, cypher);
+  reports_.clear();  // the open reports the part record
+  expectRead(10, 2, 1, true);
+  expectRead(11, 1, 0, true);
   EXPECT_EQ(reports_.count(), 0u);
   // The verified read finds the two copies equal and writes nothing.
   EXPECT_TRUE(logs_.entries().empty());
@@ -71,80 +64,67 @@ TEST_P(RecordReadTest, CountsAndTheFileEnd) {
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, RecordReadTest, ::testing::Values(0, 1, 2));
 
-class EncipheredReadTest : public kestle_test::RecordReadTest {
+class EncipheredReadTest : public kestle_test::RecordTest {
  protected:
   // Ten enciphered records of 8 bytes; record `broken` fails its check on the reads `when` picks.
   void breakRecord(unsigned broken, std::function<bool(int)> when) {
     makeFile(10, 8, true);
     calls_.answerWith(kestle_test::flipByte(Op::Read, (broken - 1) * 9 + 3, std::move(when)));
   }
-
   std::wstring warning(unsigned rec, unsigned attempt) const {
     return L"Warning BROKEN FILE: " + name_ + std::to_wstring(rec) +
            L", read action will be retried, attempt " + std::to_wstring(attempt) + L"/3";
   }
 
   FileCalls calls_;
+  std::string buffer_ = std::string(80, '\0');
+  unsigned nread_ = 0;
+  bool eof_ = true;
 };
 
 TEST_F(EncipheredReadTest, BrokenOnTheFirstReadOnlyIsReadAgain) {
   breakRecord(7, [](int n) { return n == 0; });
-  std::string buffer(80, '\0');
-  unsigned nread = 0;
-  bool eof = true;
-  Fmultiread(file_, 1, 10, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 10u);
-  EXPECT_FALSE(eof);
-  EXPECT_EQ(buffer, expected(1, 10));
+  Fmultiread(file_, 1, 10, buffer_.data(), nread_, eof_);
+  EXPECT_EQ(nread_, 10u);
+  EXPECT_FALSE(eof_);
+  EXPECT_EQ(buffer_, expected(1, 10));
 
   auto const entries = logs_.entries();
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].text, warning(7, 1));
-  EXPECT_EQ(entries[0].sourceFile, "fio");
-  EXPECT_EQ(entries[0].category, "fioWarningLog");
-  EXPECT_EQ(entries[0].line, 158u);
-  EXPECT_EQ(entries[0].type, 2);
-  EXPECT_EQ(entries[0].logFile, L"ERROR.LOG");
+  auto const& e = entries[0];
+  EXPECT_EQ(e.text, warning(7, 1));
+  EXPECT_TRUE(e.sourceFile == "fio" && e.category == "fioWarningLog" && e.line == 158 &&
+              e.type == 2 && e.logFile == L"ERROR.LOG");
   EXPECT_EQ(sleeps_.sleeps(), std::vector<unsigned>{10});
   // The whole range is read again, in one raw read per attempt.
-  auto const reads = calls_.of(Op::Read);
-  ASSERT_EQ(reads.size(), 2u);
-  EXPECT_EQ(reads[1].position, 0u);
-  EXPECT_EQ(reads[1].length, 90u);
+  EXPECT_EQ(kestle_test::spans(calls_.of(Op::Read)),
+            (std::vector<kestle_test::Span>{{0, 90}, {0, 90}}));
   EXPECT_EQ(reports_.count(), 0u);
 }
 
 TEST_F(EncipheredReadTest, BrokenOnEveryReadIsReportedAndEndsTheDelivery) {
   breakRecord(7, [](int) { return true; });
-  std::string buffer(80, '\0');
-  unsigned nread = 0;
-  bool eof = true;
-  Fmultiread(file_, 1, 10, buffer.data(), nread, eof);
+  Fmultiread(file_, 1, 10, buffer_.data(), nread_, eof_);
   EXPECT_EQ(logs_.texts(),
             (std::vector<std::wstring>{warning(7, 1), warning(7, 2), warning(7, 3)}));
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
   EXPECT_EQ(calls_.count(Op::Read), 4u);
-  auto const r = reports_.reports();
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0].op, Platform::Report::Op::Panic1Text);
-  EXPECT_FALSE(r[0].flag);
-  EXPECT_EQ(r[0].file, L"fio");
-  EXPECT_EQ(r[0].function, L"FioFile::multiReadCypher");
-  EXPECT_EQ(r[0].line, 499u);
-  EXPECT_EQ(r[0].text1, L"BROKEN FILE: " + name_ + L"7");
+  ASSERT_EQ(reports_.count(), 1u);
+  kestle_test::expectReport(reports_.reports()[0], Platform::Report::Op::Panic1Text, false,
+                            L"FioFile::multiReadCypher", 499, L"BROKEN FILE: " + name_ + L"7", 0);
 
   // Records 1 to 6 in their places; record 8 is not handed out as record 7.
-  EXPECT_EQ(nread, 6u);
-  EXPECT_FALSE(eof);
-  EXPECT_EQ(buffer.substr(0, 48), expected(1, 6));
-  EXPECT_NE(buffer.substr(48, 8), expected(8, 1));
+  EXPECT_EQ(nread_, 6u);
+  EXPECT_FALSE(eof_);
+  EXPECT_EQ(buffer_.substr(0, 48), expected(1, 6));
+  EXPECT_NE(buffer_.substr(48, 8), expected(8, 1));
 
   // A single read of the broken record delivers nothing, and says so.
-  Fread(file_, 7, buffer.data(), eof);
-  EXPECT_TRUE(eof);
-  Fmultiread(file_, 7, 2, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 0u);
-  EXPECT_FALSE(eof);
+  Fread(file_, 7, buffer_.data(), eof_);
+  EXPECT_TRUE(eof_);
+  Fmultiread(file_, 7, 2, buffer_.data(), nread_, eof_);
+  EXPECT_EQ(nread_, 0u);
+  EXPECT_FALSE(eof_);
   EXPECT_EQ(reports_.count(), 3u);
 }
 
@@ -153,12 +133,9 @@ TEST_F(EncipheredReadTest, ExtendedTextCarriesThreadAndGeometry) {
   makeFile(14, 8, true);
   // Record 12, the third of a read from record 10.
   calls_.answerWith(kestle_test::flipByte(Op::Read, 11 * 9, [](int n) { return n == 0; }));
-  std::string buffer(32, '\0');
-  unsigned nread = 0;
-  bool eof = false;
-  Fmultiread(file_, 10, 4, buffer.data(), nread, eof);
-  EXPECT_EQ(nread, 4u);
-  EXPECT_EQ(buffer, expected(10, 4));
+  Fmultiread(file_, 10, 4, buffer_.data(), nread_, eof_);
+  EXPECT_EQ(nread_, 4u);
+  EXPECT_EQ(buffer_.substr(0, 32), expected(10, 4));
   EXPECT_EQ(logs_.texts(),
             std::vector<std::wstring>{
                 L"Warning BROKEN FILE: thread id " + std::to_wstring(Thread::currentThreadId()) +
@@ -173,6 +150,7 @@ TEST_F(EncipheredReadTest, ExtendedTextCarriesThreadAndGeometry) {
 // the transfer's size (plus its 8-byte header), gone when the read returns.
 TEST_F(EncipheredReadTest, ScratchMemory) {
   makeFile(1100, 7, true);  // 8 physical bytes a record: 1024 records are 8192 bytes
+  buffer_.resize(1025 * 7);
   for (bool verified : {false, true}) {
     ReadSwitches switches(false, verified, false);
     long long const before = Heapwick::bytesHeld();
@@ -182,12 +160,9 @@ TEST_F(EncipheredReadTest, ScratchMemory) {
         held.push_back(Heapwick::bytesHeld() - before);
       return std::nullopt;
     });
-    std::string buffer(1025 * 7, '\0');
-    unsigned nread = 0;
-    bool eof = false;
-    Fmultiread(file_, 1, 1024, buffer.data(), nread, eof);
-    Fmultiread(file_, 1, 1025, buffer.data(), nread, eof);
-    EXPECT_EQ(nread, 1025u);
+    Fmultiread(file_, 1, 1024, buffer_.data(), nread_, eof_);
+    Fmultiread(file_, 1, 1025, buffer_.data(), nread_, eof_);
+    EXPECT_EQ(nread_, 1025u);
     long long const block = 1025 * 8 + 8;
     EXPECT_EQ(held, (std::vector<long long>{0, verified ? 2 * block : block}));
     EXPECT_EQ(Heapwick::bytesHeld(), before);

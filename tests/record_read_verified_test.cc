@@ -1,31 +1,21 @@
 // The verified read: the two buffers compared before and after deciphering, the texts that
 // describe their differences, deciphering from the copy, and broken records on this path.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "support/record_read_support.h"
+#include "support/record_support.h"
 
 namespace {
 
-using kestle_test::FileCalls;
 using kestle_test::ReadSwitches;
 using Op = Platform::FileOp;
 
-std::wstring hex(unsigned long long value) {
+std::wstring hex(void const* p) {
   std::wostringstream s;
-  s << std::hex << std::uppercase << value;
+  s << std::hex << std::uppercase << reinterpret_cast<std::uintptr_t>(p);
   return s.str();
 }
-std::wstring hex(char const* p) {
-  return hex(reinterpret_cast<std::uintptr_t>(p));
-}
-std::wstring threadId() {
-  return std::to_wstring(Thread::currentThreadId());
-}
+std::wstring const threadId = std::to_wstring(Thread::currentThreadId());
 
 TEST(BufferDifferenceText, NamesCountsPositionsAndAddresses) {
   char original[20] = {}, copy[20] = {};
@@ -33,7 +23,7 @@ TEST(BufferDifferenceText, NamesCountsPositionsAndAddresses) {
   copy[9] = 2;
   ReadSwitches switches(false, true, false);
   EXPECT_EQ(std::wstring(bufferDifferenceText(true, 3, 0x1000, L"F", original, copy, 20)),
-            L"Warning BROKEN FILE, thread id " + threadId() +
+            L"Warning BROKEN FILE, thread id " + threadId +
                 L" begin buffer vs. copy (use original) in  F reading started at record 3. "
                 L"Memory first difference org at 0x" +
                 hex(original + 5) + L", copy at 0x" + hex(copy + 5) +
@@ -45,57 +35,55 @@ TEST(BufferDifferenceText, NamesCountsPositionsAndAddresses) {
   EXPECT_NE(end.find(L" end buffer vs. copy (use copy) in F reading"), std::wstring::npos) << end;
 }
 
-class VerifiedReadTest : public kestle_test::RecordReadTest {
+class VerifiedReadTest : public kestle_test::RecordTest {
  protected:
-  // Reads records 3 and 4 (20 physical bytes at file position 20) of ten 9-byte records.
+  void SetUp() override { makeFile(10, 9, true); }
+  // Reads records 3 and 4 (20 physical bytes at file position 20).
   void readTwo() {
     buffer_.assign(18, '\0');
     Fmultiread(file_, 3, 2, buffer_.data(), nread_, eof_);
   }
 
-  FileCalls calls_;
+  kestle_test::FileCalls calls_;
   std::string buffer_;
   unsigned nread_ = 0;
   bool eof_ = true;
 };
 
 TEST_F(VerifiedReadTest, DifferenceAtBothComparisons) {
-  makeFile(10, 9, true);
   ReadSwitches switches(false, true, false);
   char const* original = nullptr;
   char const* copy = nullptr;
-  calls_.answerWith(kestle_test::alterReads(
-      Op::Read2, [&](int, unsigned long long, char* buffer, char* second, unsigned) {
-        original = buffer;
-        copy = second;
-        second[5] ^= 1;
-        second[9] ^= 1;
+  calls_.answerWith(
+      kestle_test::alterReads(Op::Read2, [&](int, unsigned long long, char* b, char* c, unsigned) {
+        original = b;
+        copy = c;
+        c[5] ^= 1;
+        c[9] ^= 1;
       }));
   readTwo();
   // Deciphered from the original, which is whole.
   EXPECT_EQ(nread_, 2u);
   EXPECT_EQ(buffer_, expected(3, 2));
-  auto const texts = logs_.texts();
-  ASSERT_EQ(texts.size(), 2u);
   std::wstring const tail = L" buffer vs. copy (use original) in  " + name_ +
                             L" reading started at record 3. Memory first difference org at 0x" +
                             hex(original + 5) + L", copy at 0x" + hex(copy + 5) +
                             L", in file 0x19. Differences 2 bytes in buffer of length 20. First "
                             L"difference at (0-based) position 5, last position 9, length 5";
-  EXPECT_EQ(texts[0], L"Warning BROKEN FILE, thread id " + threadId() + L" begin" + tail);
-  EXPECT_EQ(texts[1], L"Warning BROKEN FILE, thread id " + threadId() + L" end" + tail);
+  std::wstring const head = L"Warning BROKEN FILE, thread id " + threadId;
+  EXPECT_EQ(logs_.texts(),
+            (std::vector<std::wstring>{head + L" begin" + tail, head + L" end" + tail}));
   EXPECT_EQ(logs_.entries()[0].category, "fioWarningLog");
 }
 
 // A difference that is gone by the end comparison: the copy is mended while the begin text is
 // being written.
 TEST_F(VerifiedReadTest, DifferenceAtBeginOnly) {
-  makeFile(10, 9, true);
   ReadSwitches switches(false, true, false);
   char* copy = nullptr;
-  calls_.answerWith(kestle_test::alterReads(
-      Op::Read2, [&](int, unsigned long long, char*, char* second, unsigned) {
-        copy = second;
+  calls_.answerWith(
+      kestle_test::alterReads(Op::Read2, [&](int, unsigned long long, char*, char* c, unsigned) {
+        copy = c;
         copy[7] ^= 1;
       }));
   std::vector<std::wstring> lines;
@@ -115,7 +103,6 @@ TEST_F(VerifiedReadTest, DifferenceAtBeginOnly) {
 // The same damaged original: deciphered from the copy it reads whole; from the original the
 // record is broken.
 TEST_F(VerifiedReadTest, UseCopyDeciphersFromTheCopy) {
-  makeFile(10, 9, true);
   calls_.answerWith(kestle_test::flipByte(Op::Read2, 20 + 12, [](int) { return true; }));
   {
     ReadSwitches switches(false, false, true);
@@ -128,18 +115,14 @@ TEST_F(VerifiedReadTest, UseCopyDeciphersFromTheCopy) {
       EXPECT_NE(t.find(L" (use copy) in " + name_), std::wstring::npos) << t;
     EXPECT_TRUE(sleeps_.sleeps().empty());
   }
-  logs_.clear();
-  {
-    ReadSwitches switches(false, true, false);
-    readTwo();
-    EXPECT_EQ(nread_, 1u);
-    EXPECT_EQ(buffer_.substr(0, 9), expected(3, 1));
-    EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
-  }
+  ReadSwitches switches(false, true, false);
+  readTwo();
+  EXPECT_EQ(nread_, 1u);
+  EXPECT_EQ(buffer_.substr(0, 9), expected(3, 1));
+  EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
 }
 
 TEST_F(VerifiedReadTest, BrokenRecordIsRetriedAndReportedAtItsOwnLine) {
-  makeFile(10, 9, true);
   ReadSwitches switches(false, true, false);
   // Record 4 damaged alike in both buffers: no difference, a broken record.
   calls_.answerWith(kestle_test::flipByte(
@@ -153,11 +136,9 @@ TEST_F(VerifiedReadTest, BrokenRecordIsRetriedAndReportedAtItsOwnLine) {
   EXPECT_EQ(logs_.texts(), warnings);
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
   EXPECT_EQ(calls_.count(Op::Read2), 4u);
-  auto const r = reports_.reports();
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0].function, L"FioFile::multiReadCypher2");
-  EXPECT_EQ(r[0].line, 646u);
-  EXPECT_EQ(r[0].text1, L"BROKEN FILE: " + name_ + L"4");
+  ASSERT_EQ(reports_.count(), 1u);
+  kestle_test::expectReport(reports_.reports()[0], Platform::Report::Op::Panic1Text, false,
+                            L"FioFile::multiReadCypher2", 646, L"BROKEN FILE: " + name_ + L"4", 0);
   EXPECT_EQ(nread_, 1u);
   EXPECT_FALSE(eof_);
   EXPECT_EQ(buffer_.substr(0, 9), expected(3, 1));

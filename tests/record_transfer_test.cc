@@ -1,12 +1,5 @@
 // The record layer's byte transfers: what each raw result leads to (waits, reports, tones, log
 // lines, retries), seen through the platform hooks. Nothing sleeps for real.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "support/record_support.h"
 
 namespace {
@@ -15,22 +8,16 @@ using kestle_detail::record::kReportedRetryLimit;
 using kestle_test::expectReport;
 using kestle_test::FileCalls;
 using kestle_test::recordBytes;
-using kestle_test::Span;
 using Op = Platform::FileOp;
 using ReportOp = Platform::Report::Op;
 using Fault = std::optional<Platform::FileFault>;
 
-// Answers the `op` calls whose 0-based number `pick` chooses with `fault`.
-FileCalls::Answer onCalls(Op op, std::function<bool(int)> pick, Platform::FileFault fault) {
+// Answers the first `n` calls of `op` with `fault`.
+kestle_test::Answer firstCalls(Op op, int n, Platform::FileFault fault) {
   auto seen = std::make_shared<std::atomic<int>>(0);
   return [=](Platform::FileCall const& c) -> Fault {
-    if (c.op == op && pick(seen->fetch_add(1)))
-      return fault;
-    return std::nullopt;
+    return c.op == op && seen->fetch_add(1) < n ? Fault(fault) : std::nullopt;
   };
-}
-auto firstCalls(int n) {
-  return [n](int i) { return i < n; };
 }
 
 class RecordTransferTest : public kestle_test::RecordTest {
@@ -44,7 +31,7 @@ class RecordTransferTest : public kestle_test::RecordTest {
 TEST_F(RecordTransferTest, ReadsWaitOutLockViolationsAndRetryReportedFailures) {
   char buffer[24], copy[24];
   {
-    FileCalls calls(onCalls(Op::Read, firstCalls(3), kestle_test::failWith(33)));
+    FileCalls calls(firstCalls(Op::Read, 3, kestle_test::failWith(33)));
     EXPECT_EQ(file_->readBytes(3, buffer, 0), 0u);
     EXPECT_EQ(calls.count(Op::Read), 0u);
     EXPECT_EQ(file_->readBytes(9, buffer, 24), 12u);  // the file ends after two records
@@ -53,11 +40,9 @@ TEST_F(RecordTransferTest, ReadsWaitOutLockViolationsAndRetryReportedFailures) {
     EXPECT_EQ(reports_.count(), 0u);
   }
   {
-    FileCalls calls(onCalls(Op::Read, firstCalls(1), kestle_test::failWith(NoHandleError)));
+    FileCalls calls(firstCalls(Op::Read, 1, kestle_test::failWith(NoHandleError)));
     EXPECT_EQ(file_->readBytes(1, buffer, 24), 24u);
-  }
-  {
-    FileCalls calls(onCalls(Op::Read2, firstCalls(2), kestle_test::failWith(1117)));
+    calls.answerWith(firstCalls(Op::Read2, 2, kestle_test::failWith(1117)));
     EXPECT_EQ(file_->readBytes2(1, buffer, copy, 24), 24u);
     EXPECT_EQ(std::string(copy, 24), recordBytes(10, 6).substr(0, 24));
   }
@@ -103,13 +88,12 @@ TEST_F(RecordTransferTest, LastingFailuresEndAfterBoundedReports) {
 
 TEST_F(RecordTransferTest, WriteThatStaysShortGivesUpAfterFourTries) {
   FileCalls calls([](Platform::FileCall const& c) -> Fault {
-    if (c.op == Op::Write)
-      return kestle_test::cutTo(c.length - 1);
-    return std::nullopt;
+    return c.op == Op::Write ? Fault(kestle_test::cutTo(c.length - 1)) : std::nullopt;
   });
   std::string const data = recordBytes(4, 6);
   EXPECT_EQ(file_->writeBytes(3, data.data(), 24), ShortWriteError);
-  EXPECT_EQ(kestle_test::spans(calls.of(Op::Write)), std::vector<Span>(4, Span{12, 24}));
+  EXPECT_EQ(kestle_test::spans(calls.of(Op::Write)),
+            std::vector<kestle_test::Span>(4, kestle_test::Span{12, 24}));
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{0, 70, 500}));
   EXPECT_EQ(tones_.tones(), (std::vector<std::pair<unsigned, unsigned>>(3, {200, 1000})));
   auto const entries = logs_.entries();
@@ -125,29 +109,29 @@ TEST_F(RecordTransferTest, WriteThatStaysShortGivesUpAfterFourTries) {
 
 TEST_F(RecordTransferTest, ShortWritesFullDiskAndRecordZero) {
   std::string const data = recordBytes(2, 6, 7);
-  {
-    FileCalls calls(onCalls(Op::Write, firstCalls(1), kestle_test::cutTo(4)));
-    EXPECT_EQ(file_->writeBytes(1, data.data(), 12), 0u);
-    EXPECT_EQ(contents().substr(0, 12), data);
-    EXPECT_EQ(logs_.texts(), std::vector<std::wstring>{L"writeBytes/101: " + name_ + L"/12/4/1"});
-  }
-  {
-    // A reported failure between short writes does not give them a fresh count of tries.
-    logs_.clear();
-    FileCalls calls([seen = std::make_shared<int>(0)](Platform::FileCall const& c) -> Fault {
-      if (c.op != Op::Write)
-        return std::nullopt;
-      return (*seen)++ == 1 ? kestle_test::failWith(33) : kestle_test::cutTo(2);
-    });
-    EXPECT_EQ(file_->writeBytes(1, data.data(), 12), ShortWriteError);
-    EXPECT_EQ(calls.count(Op::Write), 5u);
-    EXPECT_EQ(logs_.texts().size(), 3u);
-    ASSERT_EQ(reports_.count(), 1u);
-    EXPECT_EQ(reports_.reports()[0].line, 326u);
-  }
+  FileCalls calls(firstCalls(Op::Write, 1, kestle_test::cutTo(4)));
+  EXPECT_EQ(file_->writeBytes(1, data.data(), 12), 0u);
+  EXPECT_EQ(contents().substr(0, 12), data);
+  EXPECT_EQ(logs_.texts(), std::vector<std::wstring>{L"writeBytes/101: " + name_ + L"/12/4/1"});
+
+  // A reported failure between short writes does not give them a fresh count of tries.
   logs_.clear();
+  calls.clear();
+  calls.answerWith([seen = std::make_shared<int>(0)](Platform::FileCall const& c) -> Fault {
+    if (c.op != Op::Write)
+      return std::nullopt;
+    return (*seen)++ == 1 ? kestle_test::failWith(33) : kestle_test::cutTo(2);
+  });
+  EXPECT_EQ(file_->writeBytes(1, data.data(), 12), ShortWriteError);
+  EXPECT_EQ(calls.count(Op::Write), 5u);
+  EXPECT_EQ(logs_.texts().size(), 3u);
+  ASSERT_EQ(reports_.count(), 1u);
+  EXPECT_EQ(reports_.reports()[0].line, 326u);
+
+  logs_.clear();
+  calls.clear();
   auto const tones = tones_.tones().size();
-  FileCalls calls(kestle_test::failOn(Op::Write, SysError::DiskFull));
+  calls.answerWith(kestle_test::failOn(Op::Write, SysError::DiskFull));
   EXPECT_EQ(file_->writeBytes(1, data.data(), 12), SysError::DiskFull);
   EXPECT_EQ(file_->writeBytes(0, data.data(), 12), SysError::InvalidParameter);
   EXPECT_EQ(calls.count(Op::Write), 1u);  // none for record 0

@@ -5,20 +5,33 @@
 #include <system_error>
 
 namespace kestle_test {
+namespace {
+thread_local HeldOp* tlOp = nullptr;  // the HeldOp whose operation runs on this thread
+
+// The system call the thread is in and its first argument ("running" in user space).
+std::string currentSyscall(int tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  std::string number, first;
+  in >> number >> first;
+  return number + " " + first;
+}
+constexpr char kFutexSyscall[] = "202 ";  // x86-64
+// Asleep on a futex only when many looks in a row find the thread on the same word, so that a
+// short wait on some lock inside the C library is not taken for one.
+constexpr int kStableLooks = 200;
+}  // namespace
 
 int openDescriptorCount() {
   int n = 0;
   std::error_code ec;
   for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
     ++n;
-  }
   return n - 1;  // the iterator's own descriptor
 }
 
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string readWholeFile(std::filesystem::path const& path) {
@@ -27,15 +40,127 @@ std::string readWholeFile(std::filesystem::path const& path) {
 }
 
 Platform::FileFault failWith(unsigned long code) {
-  Platform::FileFault fault;
-  fault.code = code;
-  return fault;
+  return Platform::FileFault{code, -1, {}};
 }
 
 Platform::FileFault cutTo(long long count) {
-  Platform::FileFault fault;
-  fault.count = count;
-  return fault;
+  return Platform::FileFault{0, count, {}};
+}
+
+Answer failOn(Platform::FileOp op, unsigned long code, void* handle) {
+  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    if (c.op != op || (handle != nullptr && c.handle != handle))
+      return std::nullopt;
+    return failWith(code);
+  };
+}
+
+std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& call) {
+  HeldOp* held = tlOp;
+  if (held != nullptr)
+    held->reachedHook_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    calls_.emplace_back(call, Thread::currentThreadId());
+  }
+  if (held != nullptr && held->parkWanted_ &&
+      (call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2)) {
+    held->parkWanted_ = false;  // park once
+    held->park(call.handle);
+  }
+  return answer_ ? answer_(call) : std::nullopt;
+}
+
+std::vector<Platform::FileCall> FileCalls::of(Platform::FileOp op, void* handle) const {
+  std::vector<Platform::FileCall> out;
+  for (auto const& c : all()) {
+    if (c.op == op && (handle == nullptr || c.handle == handle))
+      out.push_back(c);
+  }
+  return out;
+}
+
+std::vector<Platform::FileCall> FileCalls::all() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<Platform::FileCall> out;
+  for (auto const& [call, thread] : calls_)
+    out.push_back(call);
+  return out;
+}
+
+size_t FileCalls::countFrom(int thread) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  size_t n = 0;
+  for (auto const& c : calls_)
+    n += c.second == thread;
+  return n;
+}
+
+void FileCalls::clear() {
+  std::lock_guard<std::mutex> lock(mu_);
+  calls_.clear();
+}
+
+HeldOp::HeldOp(std::function<unsigned long()> op, bool park)
+    : op_(std::move(op)), parkWanted_(park) {
+  worker_ = std::thread([this] {
+    thread_.store(Thread::currentThreadId());
+    tlOp = this;
+    unsigned long r = op_();
+    tlOp = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      result_ = r;
+    }
+    done_.store(true);
+    cv_.notify_all();
+  });
+}
+
+void HeldOp::park(void* handle) {
+  std::unique_lock<std::mutex> lock(mu_);
+  handle_ = handle;
+  parked_ = true;
+  cv_.notify_all();
+  cv_.wait(lock, [this] { return released_; });
+}
+
+void* HeldOp::awaitParked() {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return parked_ || done_.load(); });
+  return handle_;
+}
+
+unsigned long HeldOp::finish() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    released_ = true;
+  }
+  cv_.notify_all();
+  if (worker_.joinable())
+    worker_.join();
+  return result_;
+}
+
+HeldOp::Outcome HeldOp::awaitOutcome() {
+  while (thread_.load() == 0)
+    std::this_thread::yield();
+  std::string last;
+  for (int same = 0; same < kStableLooks;) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (parked_)
+        return Outcome::Parked;
+    }
+    if (done_.load())
+      return Outcome::Done;
+    std::string now = currentSyscall(thread_.load());
+    bool futex = !reachedHook_.load() && now.rfind(kFutexSyscall, 0) == 0;
+    same = futex && now == last ? same + 1 : 0;
+    last = now;
+    std::this_thread::yield();
+  }
+  return Outcome::BlockedBeforeHook;
 }
 
 }  // namespace kestle_test

@@ -1,24 +1,93 @@
-// Helpers for the file-layer tests: whole-file access by path and the process's descriptor count.
+// Helpers for the file-layer tests: whole-file access, the descriptor count, fault answers, a
+// recorder of the file primitives, and operations parked inside the platform, so that
+// concurrency is made deterministic without sleeping.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "kestle/platform/control.h"
+#include "support/guards.h"
 
 namespace kestle_test {
 
-// The number of descriptors open in this process now (entries of /proc/self/fd).
-int openDescriptorCount();
-
-// Replaces the file's content with `bytes`.
+int openDescriptorCount();  // entries of /proc/self/fd now
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes);
+std::string readWholeFile(std::filesystem::path const& path);  // "" when it cannot be read
 
-// The file's whole content ("" when it cannot be read).
-std::string readWholeFile(std::filesystem::path const& path);
-
-// Fault-hook answers: refuse the call with `code`; cut a transfer to `count` bytes.
+// Fault answers: refuse the call with `code`; cut a transfer to `count` bytes.
 Platform::FileFault failWith(unsigned long code);
 Platform::FileFault cutTo(long long count);
+
+using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCall const&)>;
+// Refuses the calls of `op` (on `handle` only, when it is not null) with `code`.
+Answer failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
+
+// Records every file primitive call while it lives, with the kernel id of the calling thread,
+// and answers each through `answer` on that thread (no answer: the primitive runs). A HeldOp's
+// first Read or Read2 parks in here.
+class FileCalls {
+ public:
+  explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}
+  FileCalls(FileCalls const&) = delete;
+  FileCalls& operator=(FileCalls const&) = delete;
+
+  void answerWith(Answer answer) { answer_ = std::move(answer); }  // while no operation runs
+  // Calls of `op`; on `handle` only when it is not null.
+  std::vector<Platform::FileCall> of(Platform::FileOp op, void* handle = nullptr) const;
+  size_t count(Platform::FileOp op, void* handle = nullptr) const { return of(op, handle).size(); }
+  std::vector<Platform::FileCall> all() const;
+  size_t countFrom(int thread) const;  // calls made by the thread with this kernel id
+  void clear();
+
+ private:
+  std::optional<Platform::FileFault> onCall(Platform::FileCall const& call);
+
+  mutable std::mutex mu_;
+  std::vector<std::pair<Platform::FileCall, int>> calls_;
+  Answer answer_;
+  FileFaultGuard guard_{[this](Platform::FileCall const& c) { return onCall(c); }};
+};
+
+// Runs one operation on its own thread. With `park`, its first Read or Read2 primitive parks in
+// a FileCalls hook until finish().
+class HeldOp {
+ public:
+  explicit HeldOp(std::function<unsigned long()> op, bool park = true);
+  ~HeldOp() { finish(); }
+  HeldOp(HeldOp const&) = delete;
+  HeldOp& operator=(HeldOp const&) = delete;
+
+  enum class Outcome { Parked, Done, BlockedBeforeHook };
+  // Waits until the operation is parked (or done); answers the handle its read went through.
+  void* awaitParked();
+  // Waits until the operation is parked, is done, or sleeps on a futex before it ever reached
+  // the hook, as a read waiting at the gate does.
+  Outcome awaitOutcome();
+  // Lets the operation go on, waits for its end and answers its result.
+  unsigned long finish();
+  int thread() const { return thread_.load(); }
+
+ private:
+  friend class FileCalls;
+  void park(void* handle);
+
+  std::function<unsigned long()> op_;
+  bool parkWanted_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool parked_ = false, released_ = false;
+  void* handle_ = nullptr;
+  std::atomic<bool> done_{false}, reachedHook_{false};
+  std::atomic<int> thread_{0};
+  unsigned long result_ = 0;
+  std::thread worker_;
+};
 
 }  // namespace kestle_test

@@ -1,75 +1,20 @@
 // Shared pieces of the record-file tests: a fixture that captures reports, log lines, sleeps and
-// tones and checks the accounted heap, and a recorder of the file primitives the record layer
-// reaches, with a programmable answer for injecting faults.
+// tones, checks the accounted heap and writes record files; a guard over the read switches; and
+// fault answers that change the bytes of chosen reads.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
-#include <functional>
-#include <mutex>
-#include <optional>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "fio/record_file.h"
-#include "kestle/kestle.h"
 #include "support/fio_support.h"
-#include "support/guards.h"
 
 namespace kestle_test {
-
-// Records every file primitive call while it lives and answers each through `answer` (no answer:
-// the primitive runs). The answer runs inside the primitive, on the calling thread.
-class FileCalls {
- public:
-  using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCall const&)>;
-
-  explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}
-  FileCalls(FileCalls const&) = delete;
-  FileCalls& operator=(FileCalls const&) = delete;
-
-  // Set while no operation runs.
-  void answerWith(Answer answer) { answer_ = std::move(answer); }
-
-  std::vector<Platform::FileCall> of(Platform::FileOp op) const {
-    std::lock_guard<std::mutex> lock(mu_);
-    std::vector<Platform::FileCall> out;
-    for (auto const& c : calls_)
-      if (c.op == op)
-        out.push_back(c);
-    return out;
-  }
-  size_t count(Platform::FileOp op) const { return of(op).size(); }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mu_);
-    calls_.clear();
-  }
-
- private:
-  std::optional<Platform::FileFault> onCall(Platform::FileCall const& call) {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      calls_.push_back(call);
-    }
-    return answer_ ? answer_(call) : std::nullopt;
-  }
-
-  mutable std::mutex mu_;
-  std::vector<Platform::FileCall> calls_;
-  Answer answer_;
-  FileFaultGuard guard_{[this](Platform::FileCall const& c) { return onCall(c); }};
-};
-
-// Fails every `op` call with `code`.
-inline FileCalls::Answer failOn(Platform::FileOp op, unsigned long code) {
-  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
-    if (c.op == op)
-      return failWith(code);
-    return std::nullopt;
-  };
-}
 
 // Checks a captured report of the record layer (module "fio").
 inline void expectReport(Platform::Report const& r, Platform::Report::Op op, bool flag,
@@ -84,20 +29,12 @@ inline void expectReport(Platform::Report const& r, Platform::Report::Op op, boo
   EXPECT_EQ(r.code, code);
 }
 
-// A raw write as the test expects to see it: byte position and length.
-struct Span {
-  unsigned long long position;
-  unsigned length;
-  bool operator==(Span const&) const = default;
-};
-inline void PrintTo(Span const& s, std::ostream* os) {
-  *os << "{" << s.position << ", " << s.length << "}";
-}
-
-inline std::vector<Span> spans(std::vector<Platform::FileCall> const& calls) {
+// The calls' {position, length}, both divided by `unit`.
+using Span = std::pair<unsigned long long, unsigned long long>;
+inline std::vector<Span> spans(std::vector<Platform::FileCall> const& calls, unsigned unit = 1) {
   std::vector<Span> out;
   for (auto const& c : calls)
-    out.push_back({c.position, c.length});
+    out.emplace_back(c.position / unit, c.length / unit);
   return out;
 }
 
@@ -107,6 +44,52 @@ inline std::string recordBytes(unsigned n, unsigned length, unsigned seed = 1) {
   for (size_t i = 0; i < s.size(); ++i)
     s[i] = static_cast<char>(i * 7 + seed * 13 + i / length * 29);
   return s;
+}
+
+// Sets the three read switches for its life and restores what they were.
+class ReadSwitches {
+ public:
+  ReadSwitches(bool extended, bool withCopy, bool useCopy)
+      : extended_(SetReadExtendedLogging(extended)),
+        withCopy_(SetReadWithCopyBuffer(withCopy)),
+        useCopy_(SetReadUseCopyBuffer(useCopy)) {}
+  ~ReadSwitches() {
+    SetReadExtendedLogging(extended_);
+    SetReadWithCopyBuffer(withCopy_);
+    SetReadUseCopyBuffer(useCopy_);
+  }
+
+ private:
+  bool extended_, withCopy_, useCopy_;
+};
+
+// Lets every `op` call run, then calls `alter` with the call's 0-based number among the `op`
+// calls, its file position, the buffers it filled (copy null for a plain read) and its count.
+using ReadAlter = std::function<void(int, unsigned long long, char*, char*, unsigned)>;
+inline Answer alterReads(Platform::FileOp op, ReadAlter alter) {
+  auto seen = std::make_shared<std::atomic<int>>(0);
+  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    if (c.op != op)
+      return std::nullopt;
+    int const n = seen->fetch_add(1);
+    return Platform::FileFault{0, -1, [=](char* buffer, char* copy, unsigned count) {
+                                 alter(n, c.position, buffer, copy, count);
+                               }};
+  };
+}
+
+// Flips a bit of the byte at file position `at`, in the original and/or the copy, on the `op`
+// calls that `when` picks by number and whose range holds that byte.
+inline Answer flipByte(Platform::FileOp op, unsigned long long at, std::function<bool(int)> when,
+                       bool original = true, bool copy = false) {
+  return alterReads(op, [=](int n, unsigned long long pos, char* buffer, char* second, unsigned k) {
+    if (!when(n) || at < pos || at - pos >= k)
+      return;
+    if (original)
+      buffer[at - pos] ^= 0x40;
+    if (copy)
+      second[at - pos] ^= 0x40;
+  });
 }
 
 // Every test: reports, log lines, sleeps and tones are captured, and the accounted heap must be
@@ -125,9 +108,20 @@ class RecordTest : public ::testing::Test {
     ASSERT_EQ(FopenName(name_.c_str(), logrecl, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
                         OpenFlag::OpenOrCreate, file_, false),
               0u);
-    ASSERT_NE(file_, nullptr);
+    logrecl_ = logrecl;
   }
-
+  // Opens a file of `n` records (recordBytes) written through the library.
+  void makeFile(unsigned n, unsigned logrecl, bool cypher) {
+    open(logrecl, cypher);
+    data_ = recordBytes(n, logrecl);
+    unsigned long err = 1;
+    Fmultiwrite(file_, 1, n, data_.data(), err);
+    ASSERT_EQ(err, 0u);
+  }
+  // Records first .. first + n - 1 as makeFile wrote them.
+  std::string expected(unsigned first, unsigned n) const {
+    return data_.substr(size_t{first - 1} * logrecl_, size_t{n} * logrecl_);
+  }
   std::string contents() const { return readWholeFile(path_); }
 
   HeapCheck heap_;  // first member: checked after everything else is gone
@@ -139,6 +133,8 @@ class RecordTest : public ::testing::Test {
   std::filesystem::path path_;
   std::wstring name_;
   FioFile* file_ = nullptr;
+  std::string data_;
+  unsigned logrecl_ = 0;
 };
 
 }  // namespace kestle_test
