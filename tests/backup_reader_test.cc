@@ -17,25 +17,30 @@ using kestle_test::BackupImage;
 using kestle_test::BackupWriter;
 using kestle_test::Bytes;
 using kestle_test::ChunkPlace;
-using kestle_test::FileFaultGuard;
-using kestle_test::HeapCheck;
 using kestle_test::RecordingRestore;
 using kestle_test::RecordingSink;
-using kestle_test::TempDir;
 using Calls = std::vector<std::wstring>;
+
+bool startsWith(std::wstring const& text, wchar_t const* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
 
 class ReaderTest : public ::testing::Test {
  protected:
-  std::wstring put(BackupImage const& image) {
+  void run(BackupImage const& image, RecordingRestore& restore, RecordingSink& sink) {
+    size_ = std::to_wstring(image.bytes.size());
     image.writeTo(dir_.file("r.bak"));
-    return dir_.wfile("r.bak");
+    BuRdr::reader(dir_.wfile("r.bak").c_str(), sink, restore);
   }
-  void run(BackupImage const& image) {
-    size_ = image.bytes.size();
-    std::wstring name = put(image);
-    BuRdr::reader(name.c_str(), sink_, restore_);
+  void run(BackupImage const& image) { run(image, restore_, sink_); }
+  // The calls of a read without fault, around the calls of its units.
+  Calls whole(Calls const& units) const {
+    Calls calls{L"start KESTLE TEST", L"total " + size_};
+    calls.insert(calls.end(), units.begin(), units.end());
+    calls.push_back(L"finished " + size_);
+    return calls;
   }
-  // A writer with two units: three data chunks and one.
+  // Two units: three data chunks and one.
   static BackupWriter twoUnits() {
     BackupWriter w;
     w.unit(L"customers", L"Customer register", Bytes{'i', 'n', 'f', 'o'})
@@ -45,30 +50,20 @@ class ReaderTest : public ::testing::Test {
     w.unit(L"orders", L"Orders").data("#1");
     return w;
   }
-  std::wstring sizeText() const { return std::to_wstring(size_); }
 
-  TempDir dir_;
-  HeapCheck heap_;
+  kestle_test::TempDir dir_;
+  kestle_test::HeapCheck heap_;
   RecordingSink sink_;
   RecordingRestore restore_;
-  std::size_t size_ = 0;
+  std::wstring size_;
 };
 
 TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   run(twoUnits().build());
-  Calls expected{L"start KESTLE TEST",
-                 L"total " + sizeText(),
-                 L"unit customers|Customer register|4",
-                 L"data 5",
-                 L"data 1500",
-                 L"data 5",
-                 L"data 0",
-                 L"unit orders|Orders|0",
-                 L"data 2",
-                 L"data 0",
-                 L"finished " + sizeText()};
-  EXPECT_EQ(restore_.calls, expected);
-  EXPECT_TRUE(sink_.faults().empty());
+  EXPECT_EQ(restore_.calls,
+            whole({L"unit customers|Customer register|4", L"data 5", L"data 1500", L"data 5",
+                   L"data 0", L"unit orders|Orders|0", L"data 2", L"data 0"}));
+  EXPECT_TRUE(sink_.lines.empty());
   ASSERT_EQ(restore_.chunks.size(), 6u);
   EXPECT_EQ(restore_.chunks[0], "Alice");
   EXPECT_EQ(restore_.chunks[1], std::string(1500, 'b'));
@@ -77,56 +72,34 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_EQ(restore_.stamp.date, kestle_test::BackupHeader().stamp.date);
 }
 
-TEST_F(ReaderTest, UnitsWithoutDataAndWithEmptyTexts) {
+// Units without data and with empty texts; bytes after the header's fields are ignored, and a
+// unit header too short for its fields gives empty values rather than reading beyond the chunk.
+TEST_F(ReaderTest, UnitsWithoutDataAndOddUnitHeaders) {
+  Bytes extra = kestle_test::unitHeaderBytes(L"u", L"n", Bytes{'x'});
+  extra.insert(extra.end(), {'t', 'a', 'i', 'l'});
   BackupWriter w;
   w.unit(L"", L"");
   w.unit(L"\U0001F600 unit", L"");
-  run(w.build());
-  Calls expected{L"start KESTLE TEST",
-                 L"total " + sizeText(),
-                 L"unit ||0",
-                 L"data 0",
-                 L"unit \U0001F600 unit||0",
-                 L"data 0",
-                 L"finished " + sizeText()};
-  EXPECT_EQ(restore_.calls, expected);
-}
-
-// Bytes after the wide strings and the nested buffer are ignored; a unit header too short for
-// its fields gives empty values rather than reading beyond the chunk.
-TEST_F(ReaderTest, UnitHeaderExtraAndMissingBytes) {
-  Bytes extra = kestle_test::unitHeaderBytes(L"u", L"n", Bytes{'x'});
-  extra.insert(extra.end(), {'t', 'a', 'i', 'l'});
-  Bytes lying{'\xFF', '\xFF', '\xFF', '\x7F', 'a', 0};  // a count far beyond the chunk
-  BackupWriter w;
   w.rawUnit(extra).data("d");
-  w.rawUnit(lying);
+  w.rawUnit(Bytes{'\xFF', '\xFF', '\xFF', '\x7F', 'a', 0});  // a count far beyond the chunk
   run(w.build());
-  Calls expected{L"start KESTLE TEST",
-                 L"total " + sizeText(),
-                 L"unit u|n|1",
-                 L"data 1",
-                 L"data 0",
-                 L"unit ||0",
-                 L"data 0",
-                 L"finished " + sizeText()};
-  EXPECT_EQ(restore_.calls, expected);
+  EXPECT_EQ(restore_.calls, whole({L"unit ||0", L"data 0", L"unit \U0001F600 unit||0", L"data 0",
+                                   L"unit u|n|1", L"data 1", L"data 0", L"unit ||0", L"data 0"}));
 }
 
-TEST_F(ReaderTest, StartFalseEndsAtOnceWithoutAMessage) {
+TEST_F(ReaderTest, StartFalseOrABadHeaderEndsAtOnce) {
   restore_.startAnswer = false;
   run(twoUnits().build());
   EXPECT_EQ(restore_.calls, Calls{L"start KESTLE TEST"});
-  EXPECT_TRUE(sink_.faults().empty());
-}
+  EXPECT_TRUE(sink_.lines.empty());
 
-TEST_F(ReaderTest, BadHeaderCallsNothing) {
   BackupImage image = twoUnits().build();
   image.flip(140);
-  run(image);
-  EXPECT_TRUE(restore_.calls.empty());
-  ASSERT_EQ(sink_.faults().size(), 1u);
-  EXPECT_EQ(sink_.faults()[0].text, L"BuSource Decode header1");
+  RecordingRestore restore;
+  RecordingSink sink;
+  run(image, restore, sink);
+  EXPECT_TRUE(restore.calls.empty());
+  EXPECT_EQ(sink.lines, Calls{L"20004C35 BuSource Decode header1"});
 }
 
 // ---- pacing ------------------------------------------------------------------------------
@@ -134,34 +107,32 @@ TEST_F(ReaderTest, BadHeaderCallsNothing) {
 // With an interval of one tick and each data call letting the clock move on by more than that,
 // a progress report follows every data chunk, but never a unit header or a closing chunk.
 TEST_F(ReaderTest, ProgressAfterEveryDataChunkAtTheFinestInterval) {
-  unsigned long long const frequency = SystemTimer::frequency();
-  if (frequency > 0xFFFFFFFFull)
+  if (SystemTimer::frequency() > 0xFFFFFFFFull)
     GTEST_SKIP() << "timer too fine for a 32-bit rate";
-  restore_.rate = static_cast<std::uint32_t>(frequency);  // interval 1 tick
+  restore_.rate = kestle_test::finestRate();  // interval 1 tick
   restore_.onData = [](std::uint32_t) { kestle_test::spinTicks(1); };
   BackupWriter w = twoUnits();
   w.unit(L"", L"").data("x");
   BackupImage image = w.build();
   run(image);
-  std::vector<std::wstring> progress;
-  for (std::size_t i = 0; i < restore_.calls.size(); ++i) {
-    if (restore_.calls[i].rfind(L"progress", 0) == 0) {
+  Calls progress;
+  for (std::size_t i = 1; i < restore_.calls.size(); ++i) {
+    if (startsWith(restore_.calls[i], L"progress")) {
       progress.push_back(restore_.calls[i]);
-      ASSERT_GT(i, 0u);
-      EXPECT_TRUE(restore_.calls[i - 1].rfind(L"data ", 0) == 0);
+      EXPECT_TRUE(startsWith(restore_.calls[i - 1], L"data "));
       EXPECT_NE(restore_.calls[i - 1], L"data 0");
     }
   }
-  auto doneAfter = [&](std::size_t chunk) { return std::to_wstring(image.chunks[chunk].end()); };
-  std::vector<std::wstring> expected{
-      L"progress " + doneAfter(1) + L" customers Customer register",
-      L"progress " + doneAfter(2) + L" customers Customer register",
-      L"progress " + doneAfter(3) + L" customers Customer register",
-      L"progress " + doneAfter(6) + L" orders Orders",
-      L"progress " + doneAfter(9) + L"  ",  // empty unit and name texts: one blank between
+  auto after = [&](std::size_t chunk) { return std::to_wstring(image.chunks[chunk].end()); };
+  Calls expected{
+      L"progress " + after(1) + L" customers Customer register",
+      L"progress " + after(2) + L" customers Customer register",
+      L"progress " + after(3) + L" customers Customer register",
+      L"progress " + after(6) + L" orders Orders",
+      L"progress " + after(9) + L"  ",  // empty unit and name texts: one blank between
   };
   EXPECT_EQ(progress, expected);
-  EXPECT_EQ(restore_.calls.back(), L"finished " + sizeText());
+  EXPECT_EQ(restore_.calls.back(), L"finished " + size_);
 }
 
 TEST_F(ReaderTest, NoProgressAtRateZeroOrBeyondTheTimerResolution) {
@@ -173,87 +144,69 @@ TEST_F(ReaderTest, NoProgressAtRateZeroOrBeyondTheTimerResolution) {
     RecordingRestore restore;
     restore.rate = rate;
     restore.onData = [](std::uint32_t) { kestle_test::spinTicks(1000); };
-    std::wstring name = put(twoUnits().build());
-    BuRdr::reader(name.c_str(), sink_, restore);
+    run(twoUnits().build(), restore, sink_);
     EXPECT_EQ(restore.progressCalls, 0u) << rate;
-    EXPECT_EQ(restore.calls.back().rfind(L"finished", 0), 0u);
+    EXPECT_TRUE(startsWith(restore.calls.back(), L"finished"));
   }
 }
 
+// The reader stops by itself: even a sink that stays ok hears "aborted" once and nothing after.
 TEST_F(ReaderTest, ProgressFalseAbortsOnce) {
-  restore_.rate = 0xFFFFFFFF > SystemTimer::frequency()
-                      ? static_cast<std::uint32_t>(SystemTimer::frequency())
-                      : 0xFFFFFFFFu;
+  RecordingSink sink(false);
+  restore_.rate = kestle_test::finestRate();
   restore_.onData = [](std::uint32_t) { kestle_test::spinTicks(1); };
-  restore_.progressAnswers = {false};
-  run(twoUnits().build());
-  ASSERT_EQ(restore_.progressCalls, 1u);
-  EXPECT_EQ(restore_.calls.back().rfind(L"progress", 0), 0u);  // nothing after it
-  ASSERT_EQ(sink_.faults().size(), 1u);
-  EXPECT_EQ(sink_.faults()[0].code, BackupAborted);
-  EXPECT_EQ(sink_.faults()[0].text, L"aborted");
+  restore_.progressAnswers = {true, false};
+  run(twoUnits().build(), restore_, sink);
+  EXPECT_EQ(restore_.progressCalls, 2u);
+  EXPECT_TRUE(startsWith(restore_.calls.back(), L"progress"));
+  EXPECT_EQ(sink.lines, Calls{L"200182BA aborted"});
 }
 
 // ---- faults ------------------------------------------------------------------------------
 
-TEST_F(ReaderTest, SinkThatStaysOkHearsTheReadersOwnMessages) {
-  {
-    BackupImage image = twoUnits().build();
-    image.changeChecksum(image.find(ChunkPlace::Kind::UnitHeader, 5));  // second unit's header
-    RecordingSink sink(false);
-    RecordingRestore restore;
-    std::wstring name = put(image);
-    BuRdr::reader(name.c_str(), sink, restore);
-    EXPECT_EQ(sink.lines(),
-              (Calls{L"2000277E checksum failure", L"20004C35 unknown read problem 0"}));
-    EXPECT_EQ(restore.calls.back(), L"data 0");
-  }
-  {
-    BackupImage image = twoUnits().build();
-    image.changeChecksum(image.find(ChunkPlace::Kind::Data));
-    RecordingSink sink(false);
-    RecordingRestore restore;
-    std::wstring name = put(image);
-    BuRdr::reader(name.c_str(), sink, restore);
-    EXPECT_EQ(sink.lines(),
-              (Calls{L"2000277E checksum failure", L"20004C35 unknown read problem 1"}));
-    EXPECT_EQ(restore.calls.back(), L"unit customers|Customer register|4");
-  }
-  {
-    RecordingSink sink(false);
-    RecordingRestore restore;
-    restore.rate = static_cast<std::uint32_t>(
-        std::min<unsigned long long>(SystemTimer::frequency(), 0xFFFFFFFFull));
-    restore.onData = [](std::uint32_t) { kestle_test::spinTicks(1); };
-    restore.progressAnswers = {true, false};
-    std::wstring name = put(twoUnits().build());
-    BuRdr::reader(name.c_str(), sink, restore);
-    EXPECT_EQ(sink.lines(), Calls{L"200182BA aborted"});
-    EXPECT_EQ(restore.progressCalls, 2u);
+TEST_F(ReaderTest, ReadersOwnMessagesOnlyWhileTheSinkIsOk) {
+  struct Case {
+    bool unitHeader;  // else the first data chunk
+    wchar_t const* problem;
+    wchar_t const* lastCall;
+  };
+  for (Case c :
+       {Case{true, L"20004C35 unknown read problem 0", L"data 0"},
+        Case{false, L"20004C35 unknown read problem 1", L"unit customers|Customer register|4"}}) {
+    for (bool staysOk : {false, true}) {
+      BackupImage image = twoUnits().build();
+      image.changeChecksum(c.unitHeader ? image.find(ChunkPlace::Kind::UnitHeader, 1)
+                                        : image.find(ChunkPlace::Kind::Data));
+      RecordingSink sink(!staysOk);
+      RecordingRestore restore;
+      run(image, restore, sink);
+      Calls expected{L"2000277E checksum failure"};
+      if (staysOk)
+        expected.push_back(c.problem);
+      EXPECT_EQ(sink.lines, expected);
+      EXPECT_EQ(restore.calls.back(), c.lastCall);
+    }
   }
 }
 
-// A backup whose end marker comes before the end of the file is not complete: a damaged unit
-// header that happens to read as an empty chunk must not pass as the end of the backup.
+// A damaged unit header that happens to read as an empty chunk must not pass as the end of the
+// backup: an end marker before the end of the file is a fault.
 TEST_F(ReaderTest, EndMarkerBeforeTheEndOfTheFileIsAFault) {
   BackupWriter w;
   w.unit(L"", L"n").data("lost");  // the header's first word (the unit text's count) is 0
   BackupImage image = w.build();
   image.setLength(0, 0);  // now the unit header reads as a valid empty chunk
   run(image);
-  Calls expected{L"start KESTLE TEST", L"total " + sizeText()};
-  EXPECT_EQ(restore_.calls, expected);
-  std::size_t const trailing = image.bytes.size() - 264;
-  EXPECT_EQ(sink_.lines(),
-            Calls{L"20004C35 data after end of backup " + std::to_wstring(trailing)});
+  EXPECT_EQ(restore_.calls, (Calls{L"start KESTLE TEST", L"total " + size_}));
+  EXPECT_EQ(sink_.lines, Calls{L"20004C35 data after end of backup " +
+                                 std::to_wstring(image.bytes.size() - 264)});
 
-  BackupImage appended = BackupWriter().build();
-  appended.bytes.push_back('x');
+  image = BackupWriter().build();
+  image.bytes.push_back('x');
   RecordingSink sink;
   RecordingRestore restore;
-  std::wstring name = put(appended);
-  BuRdr::reader(name.c_str(), sink, restore);
-  EXPECT_EQ(sink.lines(), Calls{L"20004C35 data after end of backup 1"});
+  run(image, restore, sink);
+  EXPECT_EQ(sink.lines, Calls{L"20004C35 data after end of backup 1"});
 }
 
 // ---- resources ---------------------------------------------------------------------------
@@ -265,19 +218,18 @@ TEST_F(ReaderTest, HeapStorageIsReleasedAtEachUnitsEnd) {
   std::vector<long long> held;
   restore_.onUnit = [&] { held.push_back(Heapwick::bytesHeld()); };
   run(w.build());
-  ASSERT_EQ(held.size(), 3u);
-  EXPECT_EQ(held[1], held[0]);
-  EXPECT_EQ(held[2], held[0]);
-  EXPECT_EQ(restore_.calls.back(), L"finished " + sizeText());
+  EXPECT_EQ(held, std::vector<long long>(3, held.at(0)));
+  EXPECT_EQ(restore_.calls.back(), L"finished " + size_);
 }
 
 TEST_F(ReaderTest, ExceptionFromACallbackReleasesEverythingAndClosesTheFile) {
   int opens = 0, closes = 0;
-  FileFaultGuard guard([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
-    opens += c.op == Platform::FileOp::Open;
-    closes += c.op == Platform::FileOp::Close;
-    return std::nullopt;
-  });
+  kestle_test::FileFaultGuard guard(
+      [&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+        opens += c.op == Platform::FileOp::Open;
+        closes += c.op == Platform::FileOp::Close;
+        return std::nullopt;
+      });
   for (int at = 0; at < 3; ++at) {
     RecordingRestore restore;
     if (at == 0)
@@ -287,8 +239,7 @@ TEST_F(ReaderTest, ExceptionFromACallbackReleasesEverythingAndClosesTheFile) {
         if (length == (at == 1 ? 1500u : 0u))
           throw std::runtime_error("data");
       };
-    std::wstring name = put(twoUnits().build());
-    EXPECT_THROW(BuRdr::reader(name.c_str(), sink_, restore), std::runtime_error);
+    EXPECT_THROW(run(twoUnits().build(), restore, sink_), std::runtime_error);
     EXPECT_EQ(closes, opens);
   }
   EXPECT_EQ(opens, 3);

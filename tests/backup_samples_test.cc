@@ -6,44 +6,31 @@
 #include <filesystem>
 
 #include "kestle/kestle.h"
+#include "support/backup_recorders.h"
 #include "support/backup_samples.h"
 #include "support/guards.h"
 
 namespace {
 namespace fs = std::filesystem;
-using kestle_test::Bytes;
 
-fs::path sourceRoot() {
-  return fs::path(__FILE__).parent_path().parent_path();
-}
-fs::path samplePath() {
-  return sourceRoot() / "examples" / "sample.bak";
-}
-fs::path corpusDir() {
-  return sourceRoot() / "fuzz" / "corpus" / "backup_fuzz";
-}
-
-class NoProgress final : public BuRdr::Progress {
- public:
-  std::uint32_t total(unsigned long long) override { return 0; }
-  bool progress(unsigned long long, wchar_t const*) override { return true; }
-};
+fs::path const kRoot = fs::path(__FILE__).parent_path().parent_path();
+fs::path const kSample = kRoot / "examples" / "sample.bak";
+fs::path const kCorpus = kRoot / "fuzz" / "corpus" / "backup_fuzz";
 
 TEST(BackupSamplesTest, CommittedFilesAreTheWritersOutput) {
-  if (!fs::exists(samplePath()))
-    GTEST_SKIP() << "source tree not found at " << sourceRoot();
-  EXPECT_EQ(kestle_test::readFile(samplePath()), kestle_test::sampleBackup().bytes);
+  if (!fs::exists(kSample))
+    GTEST_SKIP() << "source tree not found at " << kRoot;
+  EXPECT_EQ(kestle_test::readFile(kSample), kestle_test::sampleBackup().bytes);
   for (auto const& [name, bytes] : kestle_test::backupFuzzSeeds())
-    EXPECT_EQ(kestle_test::readFile(corpusDir() / name), bytes) << name;
+    EXPECT_EQ(kestle_test::readFile(kCorpus / name), bytes) << name;
 }
 
 TEST(BackupSamplesTest, SampleReadsCompletely) {
   kestle_test::HeapCheck heap;
   kestle_test::TempDir dir;
   kestle_test::sampleBackup().writeTo(dir.file("sample.bak"));
-  std::wstring name = dir.wfile("sample.bak");
-  NoProgress progress;
-  WString doc = BuRdr::report(name.c_str(), progress);
+  kestle_test::RecordingProgress progress;
+  WString doc = BuRdr::report(dir.wfile("sample.bak").c_str(), progress);
   std::wstring text = static_cast<wchar_t const*>(doc);
   EXPECT_EQ(text.find(L"<error"), std::wstring::npos) << text;
   EXPECT_NE(text.find(L"bustart=\"2024-03-09T22:15:04.50+01:00\" productcode=\"KESTLE SAMPLE\""),
@@ -53,10 +40,10 @@ TEST(BackupSamplesTest, SampleReadsCompletely) {
 }
 
 TEST(BackupSamplesTest, DISABLED_WriteCommittedFiles) {
-  kestle_test::sampleBackup().writeTo(samplePath());
-  fs::create_directories(corpusDir());
+  kestle_test::sampleBackup().writeTo(kSample);
+  fs::create_directories(kCorpus);
   for (auto const& [name, bytes] : kestle_test::backupFuzzSeeds())
-    kestle_test::writeFile(corpusDir() / name, bytes);
+    kestle_test::writeFile(kCorpus / name, bytes);
 }
 
 }  // namespace

@@ -4,26 +4,13 @@ namespace kestle_test {
 
 BackupImage sampleBackup() {
   BackupHeader header;
-  Clock::DateTimeCtor parts;
-  parts.year = 2024;
-  parts.month = 3;
-  parts.day = 9;
-  parts.hour = 22;
-  parts.minute = 15;
-  parts.second = 4;
-  parts.hundredths = 50;
-  parts.zone = -360000;  // UTC+1
-  header.stamp = parts.stamp();
+  header.stamp = stampOf(2024, 3, 9, 22, 15, 4, 50, -360000);  // UTC+1
   header.product = utf16(L"KESTLE SAMPLE");
 
-  Bytes customersInfo;
-  {
-    XBuffer info;
-    info << 3;  // records
-    customersInfo.assign(info.at(0), info.at(0) + info.len());
-  }
+  XBuffer info;
+  info << 3;  // records
   BackupWriter w(header);
-  w.unit(L"customers", L"Customer register", customersInfo)
+  w.unit(L"customers", L"Customer register", Bytes(info.at(0), info.at(0) + info.len()))
       .data("1;Alice;Berlin\n")
       .data("2;Bob;Lyon\n")
       .data("3;Carol;Oslo\n");

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <tuple>
 
 namespace kestle_test {
 
@@ -18,49 +19,25 @@ std::uint32_t getWord(char const* p) {
   std::memcpy(&w, p, 4);
   return w;
 }
-std::uint32_t padded(std::uint32_t length) {
-  return (length + 3u) & ~3u;
-}
 
 }  // namespace
 
-BackupHeader::BackupHeader() {
-  Clock::DateTimeCtor parts;
-  parts.year = 2024;
-  parts.month = 5;
-  parts.day = 17;
-  parts.hour = 13;
-  parts.minute = 45;
-  parts.second = 30;
-  parts.hundredths = 25;
-  stamp = parts.stamp();
-  product = utf16(L"KESTLE TEST");
-}
-
-std::size_t ChunkPlace::checksumOffset() const {
-  return offset + 4 + padded(length);
-}
-
-void BackupImage::flip(std::size_t offset, unsigned char bits) {
-  bytes.at(offset) = static_cast<char>(bytes.at(offset) ^ bits);
+Clock::UniversalTime stampOf(long long year, unsigned month, unsigned day, unsigned hour,
+                             unsigned minute, unsigned second, unsigned hundredths,
+                             std::int32_t zone) {
+  Clock::DateTimeCtor p;
+  std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredths, p.zone) =
+      std::tie(year, month, day, hour, minute, second, hundredths, zone);
+  return p.stamp();
 }
 
 void BackupImage::setLength(std::size_t i, std::uint32_t length) {
   putWord(&bytes.at(chunks.at(i).offset), length ^ chunks.at(i).mask);
 }
 
-void BackupImage::changeDataWord(std::size_t i, std::size_t w, std::uint32_t delta) {
-  char* p = &bytes.at(chunks.at(i).dataOffset() + 4 * w);
+void BackupImage::addToWord(std::size_t offset, std::uint32_t delta) {
+  char* p = &bytes.at(offset + 3) - 3;
   putWord(p, getWord(p) + delta);
-}
-
-void BackupImage::changeChecksum(std::size_t i, std::uint32_t delta) {
-  char* p = &bytes.at(chunks.at(i).checksumOffset());
-  putWord(p, getWord(p) + delta);
-}
-
-void BackupImage::truncate(std::size_t size) {
-  bytes.resize(size);
 }
 
 std::size_t BackupImage::find(ChunkPlace::Kind kind, std::size_t from) const {
@@ -75,34 +52,6 @@ void BackupImage::writeTo(std::filesystem::path const& path) const {
   writeFile(path, bytes);
 }
 
-BackupWriter::BackupWriter(BackupHeader header) : header_(std::move(header)) {}
-
-BackupWriter& BackupWriter::unit(std::wstring const& unit, std::wstring const& name,
-                                 Bytes const& info) {
-  return rawUnit(unitHeaderBytes(unit, name, info));
-}
-
-BackupWriter& BackupWriter::rawUnit(Bytes const& headerBytes) {
-  units_.push_back(Unit{headerBytes, {}});
-  return *this;
-}
-
-BackupWriter& BackupWriter::data(Bytes const& bytes) {
-  if (units_.empty())
-    throw std::logic_error("data before the first unit");
-  units_.back().data.push_back(bytes);
-  return *this;
-}
-
-BackupWriter& BackupWriter::data(std::string const& text) {
-  return data(Bytes(text.begin(), text.end()));
-}
-
-BackupWriter& BackupWriter::padding(unsigned char fill) {
-  fill_ = fill;
-  return *this;
-}
-
 BackupImage BackupWriter::build() const {
   BackupImage image;
   Bytes& out = image.bytes;
@@ -115,9 +64,9 @@ BackupImage BackupWriter::build() const {
   Random::PFRandom random;
   random.seed(header_.stamp.date + header_.stamp.time + header_.stamp.zone);
   auto chunk = [&](ChunkPlace::Kind kind, std::uint32_t mask, Bytes const& bytes) {
-    image.chunks.push_back(
-        ChunkPlace{kind, out.size(), static_cast<std::uint32_t>(bytes.size()), mask});
-    appendChunk(out, mask, bytes.data(), static_cast<std::uint32_t>(bytes.size()), fill_);
+    auto const length = static_cast<std::uint32_t>(bytes.size());
+    image.chunks.push_back(ChunkPlace{kind, out.size(), length, mask});
+    appendChunk(out, mask, bytes.data(), length, 0xA5);
   };
   for (Unit const& u : units_) {
     std::uint32_t mask = random.next();
@@ -150,7 +99,7 @@ Bytes encipheredHeader(BackupHeader const& header) {
 
 void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
                  unsigned char fill) {
-  std::uint32_t const p = padded(length);
+  std::uint32_t const p = (length + 3u) & ~3u;
   Bytes plain(p, static_cast<char>(fill));
   if (length > 0)
     std::memcpy(plain.data(), data, length);
@@ -168,18 +117,14 @@ void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t
 }
 
 Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info) {
-  Bytes out;
-  {
-    XBuffer nested;
-    if (!info.empty())
-      nested.add(static_cast<unsigned>(info.size()), info.data());
-    XBuffer b;
-    b.addWStr(unit.c_str());
-    b.addWStr(name.c_str());
-    b.addBuffer(nested);
-    out.assign(b.at(0), b.at(0) + b.len());
-  }
-  return out;
+  XBuffer nested;
+  if (!info.empty())
+    nested.add(static_cast<unsigned>(info.size()), info.data());
+  XBuffer b;
+  b.addWStr(unit.c_str());
+  b.addWStr(name.c_str());
+  b.addBuffer(nested);
+  return Bytes(b.at(0), b.at(0) + b.len());
 }
 
 std::vector<std::uint16_t> utf16(std::wstring const& text) {

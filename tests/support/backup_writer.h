@@ -1,7 +1,7 @@
 // A writer of backup files for tests, benchmarks, fuzz seeds and the sample backup; not part of
-// the library. It writes the format the backup source reads, with the platform's generator for
-// the masks and the serialisation buffers' encoding for unit headers, and records where every
-// chunk lies so that tests can damage any part of a file precisely.
+// the library. It writes the format the backup source reads (masks from the platform's
+// generator, unit headers in the serialisation buffers' encoding) and records where every chunk
+// lies so that tests can damage any part of a file precisely.
 #pragma once
 
 #include <cstddef>
@@ -16,14 +16,28 @@ namespace kestle_test {
 
 using Bytes = std::vector<char>;
 
+// A stamp from calendar parts (zone as UniversalTime::zone).
+Clock::UniversalTime stampOf(long long year, unsigned month, unsigned day, unsigned hour,
+                             unsigned minute, unsigned second, unsigned hundredths,
+                             std::int32_t zone = 0);
+// UTF-16 units of a wide text (characters above U+FFFF as surrogate pairs).
+std::vector<std::uint16_t> utf16(std::wstring const& text);
+
+// Appends one chunk of length bytes under mask (padding with fill).
+void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
+                 unsigned char fill = 0);
+// The serialised unit header: two wide strings and a nested buffer.
+Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info);
+// n bytes of a fixed pseudo-random pattern.
+Bytes patternBytes(std::size_t n, std::uint32_t seed);
+
 // The plain header of a backup. Every field may be set to a faulty value.
 struct BackupHeader {
-  BackupHeader();                      // type 13, a filled stamp, product code "KESTLE TEST"
-  unsigned char type = 13;             // plain byte 0
-  unsigned char spare[3] = {};         // plain bytes 1 to 3, not interpreted by the reader
-  Clock::UniversalTime stamp;          // date, time, zone words
-  std::vector<std::uint16_t> product;  // UTF-16 units; the first 40 are written, zeros after
-  unsigned char tail = 0;              // fill of plain bytes 96 to 126
+  unsigned char type = 13;      // plain byte 0
+  unsigned char spare[3] = {};  // plain bytes 1 to 3, not interpreted by the reader
+  Clock::UniversalTime stamp = stampOf(2024, 5, 17, 13, 45, 30, 25);
+  std::vector<std::uint16_t> product = utf16(L"KESTLE TEST");  // first 40 units are written
+  unsigned char tail = 0;                                      // fill of plain bytes 96 to 126
 };
 
 // Where one chunk lies in a written backup.
@@ -34,7 +48,7 @@ struct ChunkPlace {
   std::uint32_t length;  // data bytes
   std::uint32_t mask;
   std::size_t dataOffset() const { return offset + 4; }
-  std::size_t checksumOffset() const;
+  std::size_t checksumOffset() const { return offset + 4 + ((length + 3u) & ~3u); }
   std::size_t end() const { return checksumOffset() + 4; }
 };
 
@@ -43,38 +57,48 @@ struct BackupImage {
   Bytes bytes;
   std::vector<ChunkPlace> chunks;
 
-  // XORs the byte at offset with bits.
-  void flip(std::size_t offset, unsigned char bits = 0xFF);
+  void flip(std::size_t offset, unsigned char bits = 0xFF) { bytes.at(offset) ^= bits; }
   // Makes chunk i's length field announce `length` under its own mask.
   void setLength(std::size_t i, std::uint32_t length);
-  // Adds delta to data word w of chunk i (as stored, masked).
-  void changeDataWord(std::size_t i, std::size_t w, std::uint32_t delta = 1);
-  // Adds delta to chunk i's checksum word.
-  void changeChecksum(std::size_t i, std::uint32_t delta = 1);
-  // Keeps the first size bytes.
-  void truncate(std::size_t size);
+  // Adds delta to the stored (masked) word at offset, to data word w of chunk i, or to chunk
+  // i's checksum.
+  void addToWord(std::size_t offset, std::uint32_t delta);
+  void changeDataWord(std::size_t i, std::size_t w, std::uint32_t delta = 1) {
+    addToWord(chunks.at(i).dataOffset() + 4 * w, delta);
+  }
+  void changeChecksum(std::size_t i, std::uint32_t delta = 1) {
+    addToWord(chunks.at(i).checksumOffset(), delta);
+  }
+  void truncate(std::size_t size) { bytes.resize(size); }
   // The first chunk of the given kind at or after chunk `from`.
   std::size_t find(ChunkPlace::Kind kind, std::size_t from = 0) const;
-
   void writeTo(std::filesystem::path const& path) const;
 };
 
-// Builds a backup unit by unit. Padding bytes are written with a nonzero fill so that their
-// part in masking and summing is exercised.
+// The 128 bytes of header 1 on disk.
+Bytes encipheredHeader(BackupHeader const& header);
+
+// Builds a backup unit by unit. Padding bytes get a nonzero fill so that their part in masking
+// and summing is exercised.
 class BackupWriter {
  public:
-  explicit BackupWriter(BackupHeader header = BackupHeader());
+  explicit BackupWriter(BackupHeader header = BackupHeader()) : header_(std::move(header)) {}
 
   // Begins a unit with a header chunk of unit text, name text and info buffer.
-  BackupWriter& unit(std::wstring const& unit, std::wstring const& name, Bytes const& info = {});
+  BackupWriter& unit(std::wstring const& unit, std::wstring const& name, Bytes const& info = {}) {
+    return rawUnit(unitHeaderBytes(unit, name, info));
+  }
   // Begins a unit whose header chunk holds exactly these bytes.
-  BackupWriter& rawUnit(Bytes const& headerBytes);
+  BackupWriter& rawUnit(Bytes const& headerBytes) {
+    units_.push_back(Unit{headerBytes, {}});
+    return *this;
+  }
   // A data chunk of the current unit.
-  BackupWriter& data(Bytes const& bytes);
-  BackupWriter& data(std::string const& text);
-  // Fill of the padding bytes.
-  BackupWriter& padding(unsigned char fill);
-
+  BackupWriter& data(Bytes const& bytes) {
+    units_.at(units_.size() - 1).data.push_back(bytes);
+    return *this;
+  }
+  BackupWriter& data(std::string const& text) { return data(Bytes(text.begin(), text.end())); }
   BackupImage build() const;
 
  private:
@@ -84,20 +108,7 @@ class BackupWriter {
   };
   BackupHeader header_;
   std::vector<Unit> units_;
-  unsigned char fill_ = 0xA5;
 };
-
-// The 128 bytes of header 1 on disk.
-Bytes encipheredHeader(BackupHeader const& header);
-// Appends one chunk of length bytes under mask (padding with fill).
-void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
-                 unsigned char fill = 0);
-// The serialised unit header: two wide strings and a nested buffer.
-Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info);
-// UTF-16 units of a wide text (characters above U+FFFF as surrogate pairs).
-std::vector<std::uint16_t> utf16(std::wstring const& text);
-// n bytes of a fixed pseudo-random pattern.
-Bytes patternBytes(std::size_t n, std::uint32_t seed);
 
 Bytes readFile(std::filesystem::path const& path);
 void writeFile(std::filesystem::path const& path, Bytes const& bytes);
