@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -101,14 +102,8 @@ std::wstring iso(UniversalTime const& t, bool flag = false) {
 UniversalTime stampOf(long long y, unsigned mo, unsigned d, unsigned h = 12, unsigned mi = 0,
                       unsigned s = 0, unsigned hs = 0, std::int32_t zone = 0) {
   DateTimeCtor p;
-  p.year = y;
-  p.month = mo;
-  p.day = d;
-  p.hour = h;
-  p.minute = mi;
-  p.second = s;
-  p.hundredths = hs;
-  p.zone = zone;
+  std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredths, p.zone) =
+      std::tie(y, mo, d, h, mi, s, hs, zone);
   return p.stamp();
 }
 

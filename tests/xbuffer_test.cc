@@ -23,7 +23,10 @@ Raw content(XBuffer const& b) {
   return out;
 }
 
-std::wstring text(WString const& s) {
+// The next wide string of v, read into a text that held something else before.
+std::wstring nextText(XBufferC& v) {
+  WString s(L"old");
+  v.getWStr(s);
   return static_cast<wchar_t const*>(s);
 }
 
@@ -160,11 +163,8 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
   b.addWStr(nullptr);
   EXPECT_EQ(content(b), le(4, {5})(2, {0x41, 0xE9, 0xD83D, 0xDE00, 0x7A})(4, {0, 0}).bytes);
   XBufferC v(b);
-  WString s(L"old");
-  v.getWStr(s);
-  EXPECT_EQ(text(s), L"A\u00e9\U0001F600z");
-  v.getWStr(s);
-  EXPECT_EQ(text(s), L"");
+  EXPECT_EQ(nextText(v), L"A\u00e9\U0001F600z");
+  EXPECT_EQ(nextText(v), L"");
   EXPECT_EQ(v.pos(), 18u);
 
   // A lone low surrogate, a high surrogate before a plain unit, a high surrogate last; then a
@@ -172,10 +172,8 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
   Exact odd(
       le(4, {4})(2, {0xDC01, 0xD801, 0x41, 0xD802})(4, {3})(2, {0x42, 0, 0x43})(1, {0x5A}).bytes);
   XBufferC w = odd.view();
-  w.getWStr(s);
-  EXPECT_EQ(text(s), (std::wstring{wchar_t(0xDC01), wchar_t(0xD801), L'A', wchar_t(0xD802)}));
-  w.getWStr(s);
-  EXPECT_EQ(text(s), L"B");
+  EXPECT_EQ(nextText(w), (std::wstring{wchar_t(0xDC01), wchar_t(0xD801), L'A', wchar_t(0xD802)}));
+  EXPECT_EQ(nextText(w), L"B");
   EXPECT_EQ(w.getChar(), 0x5A);
 }
 
@@ -192,9 +190,7 @@ TEST(XBufferTest, TruncatedOrLyingCountsReadAsEmptyAndStopAtTheEnd) {
   for (auto const& raw : cases) {
     Exact bytes(raw);
     XBufferC v = bytes.view(), w = bytes.view();
-    WString s(L"old");
-    v.getWStr(s);
-    EXPECT_EQ(text(s), L"") << raw.size();
+    EXPECT_EQ(nextText(v), L"") << raw.size();
     EXPECT_EQ(v.pos(), v.len());
     XBuffer nested;
     nested << 42;
@@ -218,11 +214,10 @@ TEST(XBufferTest, NestedBuffersRoundTripAndReplaceTheTarget) {
   EXPECT_EQ(outer.len(), 12u + 9u + 4u + 4u + 25u);
 
   XBufferC v(outer);
-  WString name;
   XBuffer got, copy;
   got << 1 << 2 << 3;
-  v.getWStr(name) >> got;
-  EXPECT_EQ(text(name), L"unit");
+  EXPECT_EQ(nextText(v), L"unit");
+  v >> got;
   EXPECT_EQ(content(got), content(inner));
   EXPECT_EQ(got.pos(), 0u);
   EXPECT_EQ(v.getInt32(), 99);
