@@ -42,16 +42,10 @@ class DamageTest : public ::testing::Test {
   }
 
   // A complete document that tells of a fault and does not claim the backup was read.
-  static ::testing::AssertionResult failedCompletely(std::wstring const& doc) {
-    if (doc.rfind(L"<backup fname=", 0) != 0)
-      return ::testing::AssertionFailure() << "no opening line";
-    if (doc.size() < 10 || doc.compare(doc.size() - 10, 10, L"\n</backup>") != 0)
-      return ::testing::AssertionFailure() << "not closed";
-    if (doc.find(L"\n <error") == std::wstring::npos)
-      return ::testing::AssertionFailure() << "no error element";
-    if (doc.find(L"<finished") != std::wstring::npos)
-      return ::testing::AssertionFailure() << "finished";
-    return ::testing::AssertionSuccess();
+  static bool failedCompletely(std::wstring const& doc) {
+    return doc.starts_with(L"<backup fname=") && doc.ends_with(L"\n</backup>") &&
+           doc.find(L"\n <error") != std::wstring::npos &&
+           doc.find(L"<finished") == std::wstring::npos;
   }
 
   kestle_test::MemoryFile file_;
@@ -74,7 +68,8 @@ TEST_F(DamageTest, EveryTruncationFails) {
   for (std::size_t keep = 0; keep < image_.bytes.size(); ++keep) {
     BackupImage cut = image_;
     cut.truncate(keep);
-    ASSERT_TRUE(failedCompletely(reportOf(cut.bytes))) << "kept " << keep << " bytes";
+    std::wstring doc = reportOf(cut.bytes);
+    ASSERT_TRUE(failedCompletely(doc)) << "kept " << keep << " bytes:\n" << doc;
   }
 }
 
@@ -91,7 +86,8 @@ TEST_F(DamageTest, EverySingleByteChangeAfterTheLeadingBlockFails) {
         continue;
       BackupImage changed = image_;
       changed.flip(at, static_cast<unsigned char>(bits));
-      ASSERT_TRUE(failedCompletely(reportOf(changed.bytes))) << "byte " << at << " ^ " << bits;
+      std::wstring doc = reportOf(changed.bytes);
+      ASSERT_TRUE(failedCompletely(doc)) << "byte " << at << " ^ " << bits << ":\n" << doc;
     }
   }
 }
@@ -103,7 +99,7 @@ TEST_F(DamageTest, LargestAnnouncedLengthIsBoundedAndReleased) {
     BackupImage damaged = image_;
     damaged.setLength(i, 0x7FFFFFF);
     std::wstring doc = reportOf(damaged.bytes);
-    ASSERT_TRUE(failedCompletely(doc)) << i;
+    ASSERT_TRUE(failedCompletely(doc)) << i << ":\n" << doc;
     EXPECT_NE(doc.find(L"no data read"), std::wstring::npos) << i;
   }
 }

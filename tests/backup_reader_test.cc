@@ -199,7 +199,7 @@ TEST_F(ReaderTest, EndMarkerBeforeTheEndOfTheFileIsAFault) {
   run(image);
   EXPECT_EQ(restore_.calls, (Calls{L"start KESTLE TEST", L"total " + size_}));
   EXPECT_EQ(sink_.lines, Calls{L"20004C35 data after end of backup " +
-                                 std::to_wstring(image.bytes.size() - 264)});
+                               std::to_wstring(image.bytes.size() - 264)});
 
   image = BackupWriter().build();
   image.bytes.push_back('x');

@@ -162,47 +162,41 @@ TEST_F(ReportTest, FaultInASecondUnitWithoutNameAndAPlatformCode) {
 
 // ---- the error element on its own ---------------------------------------------------------
 
-class ErrorElementTest : public ::testing::Test {
- protected:
-  std::wstring error(unsigned long code, wchar_t const* text) {
+TEST(ErrorElementTest, CodesTextsDescriptionsAndUnitAttributes) {
+  HeapCheck heap;
+  BuRdr::ReportState state;
+  bool ok = true;
+  auto error = [&](unsigned long code, wchar_t const* text) {
     WString out;
-    BuRdr::ReportSink sink(out, state_);
+    BuRdr::ReportSink sink(out, state);
     sink.error(code, text);
-    ok_ = sink.ok();
-    return static_cast<wchar_t const*>(out);
-  }
-  HeapCheck heap_;
-  BuRdr::ReportState state_;
-  bool ok_ = true;
-};
-
-TEST_F(ErrorElementTest, CodesTextsAndDescriptions) {
+    ok = sink.ok();
+    return std::wstring(static_cast<wchar_t const*>(out));
+  };
   EXPECT_EQ(error(0, L""), L"\n <error/>");
-  EXPECT_TRUE(ok_);
+  EXPECT_TRUE(ok);
   EXPECT_EQ(error(0, nullptr), L"\n <error/>");
   EXPECT_EQ(error(0, L"note"), L"\n <error>\n  <text>note</text>\n </error>");
-  EXPECT_TRUE(ok_);
+  EXPECT_TRUE(ok);
   EXPECT_EQ(error(BackupReadError, nullptr), L"\n <error pf=\"10110\"/>");
-  EXPECT_FALSE(ok_);
+  EXPECT_FALSE(ok);
   EXPECT_EQ(error(0x20000000, L"t"), L"\n <error pf=\"0\">\n  <text>t</text>\n </error>");
   std::wstring description = static_cast<wchar_t const*>(ErrorDescription::formatMessage(5));
   EXPECT_EQ(error(5, L""),
             L"\n <error code=\"5\">\n  <text>" + description + L"</text>\n </error>");
-}
 
-TEST_F(ErrorElementTest, UnitAttributesFollowTheState) {
-  state_.unit_ = L"u";
+  state.unit_ = L"u";
   EXPECT_EQ(error(BackupReadError, nullptr), L"\n <error pf=\"10110\"\n  unit=\"u\"/>");
-  state_.name_ = L"n";
-  state_.unitcount_ = 3;
-  state_.netbytes_ = 12345678901ull;
+  state.name_ = L"n";
+  state.unitcount_ = 3;
+  state.netbytes_ = 12345678901ull;
   EXPECT_EQ(
       error(0, nullptr),
       L"\n <error\n  unit=\"u\"\n  name=\"n\"\n  unitsdone=\"2\"\n  netbytes=\"12345678901\"/>");
   EXPECT_EQ(error(BackupAborted, L"aborted"),
             L"\n <error pf=\"99002\"\n  unitsdone=\"2\"\n  netbytes=\"12345678901\">\n"
             L"  <text>aborted</text>\n </error>");
-  state_.unit_ = L"";  // no unit: none of the four
+  state.unit_ = L"";  // no unit: none of the four
   EXPECT_EQ(error(BackupReadError, nullptr), L"\n <error pf=\"10110\"/>");
 }
 

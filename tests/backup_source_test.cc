@@ -4,8 +4,8 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
-#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -27,6 +27,10 @@ constexpr std::uint32_t kMask = 0x9E3779B9;
 
 Lines one(unsigned long code, std::wstring const& text) {
   return {RecordingSink::line(code, text)};
+}
+
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> words(Clock::UniversalTime const& t) {
+  return {t.date, t.time, t.zone};
 }
 
 // A file of a good header followed by `chunks` (already laid out).
@@ -97,9 +101,7 @@ TEST_F(SourceTest, HeaderFaultsAreTrappedOnceAndLeaveTheProductCodeAlone) {
     EXPECT_EQ(s.sink.lines, one(BackupFormatError, c.text));
     EXPECT_STREQ(static_cast<wchar_t const*>(s.code), L"before");
     if (c.stamp) {
-      EXPECT_EQ(s.stamp.date, c.stamp->date);
-      EXPECT_EQ(s.stamp.time, c.stamp->time);
-      EXPECT_EQ(s.stamp.zone, c.stamp->zone);
+      EXPECT_EQ(words(s.stamp), words(*c.stamp));
     }
   }
 }
@@ -132,7 +134,7 @@ TEST_F(SourceTest, FaultAtTheOpenTouchesTheFileNoMore) {
   }
 }
 
-TEST_F(SourceTest, GoodHeaderGivesStampProductCodeAndMasks) {
+TEST_F(SourceTest, GoodHeaderGivesStampAndProductCode) {
   struct Case {
     std::vector<std::uint16_t> units;
     std::wstring expected;
@@ -161,14 +163,9 @@ TEST_F(SourceTest, GoodHeaderGivesStampProductCodeAndMasks) {
     ASSERT_TRUE(s.start());
     EXPECT_TRUE(s.sink.lines.empty());
     EXPECT_EQ(std::wstring(static_cast<wchar_t const*>(s.code)), c.expected);
-    EXPECT_EQ(s.stamp.date, h.stamp.date);
-    EXPECT_EQ(s.stamp.time, h.stamp.time);
-    EXPECT_EQ(s.stamp.zone, h.stamp.zone);
+    EXPECT_EQ(words(s.stamp), words(h.stamp));
     EXPECT_EQ(s.source.done(), 256u);
     EXPECT_EQ(s.source.totalbytes(), 256u);
-    std::mt19937 expected(h.stamp.date + h.stamp.time + h.stamp.zone);
-    for (int i = 0; i < 3; ++i)
-      EXPECT_EQ(s.source.unmask(), static_cast<std::uint32_t>(expected()));
   }
 }
 
