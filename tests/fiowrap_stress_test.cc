@@ -4,15 +4,9 @@
 // wrong block's bytes. Bounded in operations, not in time.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <random>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "kestle/kestle.h"
 #include "support/fio_support.h"
-#include "support/guards.h"
 
 namespace {
 
@@ -35,10 +29,8 @@ TEST(FiowrapStressTest, ReadersAndAWriterNeverMixBlocksLeakOrDeadlock) {
   kestle_test::ReportCapture reports;  // no-free-slot reports are allowed; they are counted
   std::vector<std::string> blocks;
   std::string content;
-  for (unsigned b = 0; b < kBlocks; ++b) {
-    blocks.push_back(blockBytes(b));
-    content += blocks.back();
-  }
+  for (unsigned b = 0; b < kBlocks; ++b)
+    content += blocks.emplace_back(blockBytes(b));
   kestle_test::writeWholeFile(dir.file("data"), content);
   int const descriptors = kestle_test::openDescriptorCount();
 
@@ -50,12 +42,9 @@ TEST(FiowrapStressTest, ReadersAndAWriterNeverMixBlocksLeakOrDeadlock) {
         if (call.op != Platform::FileOp::Read)
           return std::nullopt;
         int now = inside.fetch_add(1) + 1;
-        int seen = mostInside.load();
-        while (now > seen && !mostInside.compare_exchange_weak(seen, now)) {
-        }
-        Platform::FileFault fault;
-        fault.alter = [&](char*, char*, unsigned) { inside.fetch_sub(1); };
-        return fault;
+        for (int seen = mostInside.load(); now > seen;)
+          mostInside.compare_exchange_weak(seen, now);
+        return Platform::FileFault{0, -1, [&](char*, char*, unsigned) { inside.fetch_sub(1); }};
       });
 
   Fio::FIOWRAP* wrap = nullptr;
@@ -80,11 +69,10 @@ TEST(FiowrapStressTest, ReadersAndAWriterNeverMixBlocksLeakOrDeadlock) {
           noSlot.fetch_add(1);
           std::this_thread::yield();
         }
-        if (code != 0 || got != kBlock) {
+        if (code != 0 || got != kBlock)
           failures.fetch_add(1);
-        } else if (std::string(buffer.data(), kBlock) != blocks[block]) {
+        else if (std::string(buffer.data(), kBlock) != blocks[block])
           wrongBlocks.fetch_add(1);
-        }
       }
     });
   }
@@ -94,9 +82,8 @@ TEST(FiowrapStressTest, ReadersAndAWriterNeverMixBlocksLeakOrDeadlock) {
       unsigned block = random() % kBlocks;
       unsigned written = 0;
       if (Fio::write(wrap, 1ull * block * kBlock, blocks[block].data(), kBlock, written) != 0 ||
-          written != kBlock) {
+          written != kBlock)
         failures.fetch_add(1);
-      }
     }
   });
   for (std::thread& t : threads)

@@ -3,10 +3,10 @@
 // platform, never by sleeping.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
-#include <string>
+#include <tuple>
 
-#include "kestle/kestle.h"
 #include "support/fio_support.h"
 
 namespace {
@@ -46,10 +46,15 @@ class FiowrapTest : public ::testing::Test {
       EXPECT_EQ(Fio::close(wrap_), 0u);
     }
   }
+  // Opens the file and learns its main handle, as the platform sees it.
   void reopen() {
     ASSERT_EQ(Fio::open(name_.c_str(), Access::ReadWrite, Sharing::AllowReadWrite,
                         OpenFlag::OpenExisting, wrap_, false),
               0u);
+    unsigned long long size = 0;
+    ASSERT_EQ(Fio::getSize(wrap_, size), 0u);
+    main_ = rec_.all().back().handle;
+    rec_.clear();
   }
 
   // One read of kChunk bytes at `position`, whose bytes must be the file's.
@@ -69,29 +74,20 @@ class FiowrapTest : public ::testing::Test {
   std::function<unsigned long()> readOp(unsigned long long position = 0) {
     return [this, position] { return readChunk(position); };
   }
-  // The main handle, as the platform sees it.
-  void* mainHandle(FileCalls& rec) {
-    unsigned long long size = 0;
-    EXPECT_EQ(Fio::getSize(wrap_, size), 0u);
-    return rec.all().back().handle;
-  }
   // Leaves slot 1's read handle open (a read through it while slot 0 is busy); answers it.
-  void* openReadHandle(FileCalls& rec) {
+  void* openReadHandle() {
     HeldOp slot0(readOp());
     slot0.awaitParked();
     EXPECT_EQ(readChunk(0), 0u);
-    void* handle = rec.all().back().handle;
+    void* handle = rec_.all().back().handle;
     EXPECT_EQ(slot0.finish(), 0u);
     return handle;
   }
   // Checks what every report of this layer carries.
   static void expectReport(Platform::Report const& r, ReportOp op, wchar_t const* function,
                            unsigned line) {
-    EXPECT_EQ(r.op, op);
-    EXPECT_TRUE(r.flag);
-    EXPECT_EQ(r.file, L"fiowrap");
-    EXPECT_EQ(r.function, function);
-    EXPECT_EQ(r.line, line);
+    EXPECT_EQ(std::tie(r.op, r.flag, r.file, r.function, r.line),
+              std::make_tuple(op, true, std::wstring(L"fiowrap"), std::wstring(function), line));
   }
   // The one report made so far.
   Platform::Report onlyReport(ReportOp op, wchar_t const* function, unsigned line) {
@@ -105,128 +101,113 @@ class FiowrapTest : public ::testing::Test {
   kestle_test::HeapCheck heap_;
   kestle_test::TempDir dir_;
   kestle_test::ReportCapture reports_;
+  FileCalls rec_;
   std::wstring name_;
   Fio::FIOWRAP* wrap_ = nullptr;
+  void* main_ = nullptr;
 };
 
-TEST_F(FiowrapTest, FourReadsTakeTheSlotsInOrderAndAFifthWaitsAtTheGate) {
-  FileCalls rec;
-  void* main = mainHandle(rec);
-  auto const uses = Platform::statCount(89);
-  auto const opens = Platform::statCount(90);
-
-  // Started one after the other, so that each finds the slots before it taken.
-  HeldOp r0(readOp(0));
-  EXPECT_EQ(r0.awaitParked(), main);
-  HeldOp r1(readOp(16));
-  void* h1 = r1.awaitParked();
-  HeldOp r2(readOp(32));
-  void* h2 = r2.awaitParked();
-  HeldOp r3(readOp(48));
-  void* h3 = r3.awaitParked();
-  EXPECT_EQ(std::set<void*>({main, h1, h2, h3}).size(), 4u);
-  EXPECT_EQ(Platform::statCount(89) - uses, 3u);   // slot 0 does not count
-  EXPECT_EQ(Platform::statCount(90) - opens, 3u);  // one open per read-handle slot
-  EXPECT_EQ(rec.count(Op::Open), 3u);
-
-  HeldOp fifth(readOp(64), false);
-  EXPECT_EQ(fifth.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);
-  EXPECT_EQ(r2.finish(), 0u);  // gives back slot 2 and a gate unit
-  EXPECT_EQ(fifth.finish(), 0u);
-  EXPECT_EQ(rec.count(Op::Read, h2), 2u);  // the fifth read took the freed slot, already open
-  EXPECT_EQ(rec.count(Op::Open), 3u);
-  EXPECT_EQ(Platform::statCount(89) - uses, 4u);
-  EXPECT_EQ(Platform::statCount(90) - opens, 3u);
-  for (HeldOp* r : {&r0, &r1, &r3})
-    EXPECT_EQ(r->finish(), 0u);
-  EXPECT_EQ(reports_.count(), 0u);
-}
-
 TEST_F(FiowrapTest, AfterAWriteTheFirstReadHandleReadFlushesOnceThenReopens) {
-  FileCalls rec;
-  void* main = mainHandle(rec);
-  void* h1 = openReadHandle(rec);
-  EXPECT_EQ(rec.count(Op::Flush), 0u);  // nothing written yet
+  void* h1 = openReadHandle();
+  EXPECT_EQ(rec_.count(Op::Flush), 0u);  // nothing written yet
 
   unsigned written = 0;
   ASSERT_EQ(Fio::write(wrap_, 0, std::string(kChunk, 'W').data(), kChunk, written), 0u);
   EXPECT_EQ(written, kChunk);
-  EXPECT_EQ(rec.count(Op::Close, h1), 1u);  // the write dropped the read handle
+  EXPECT_EQ(rec_.count(Op::Close, h1), 1u);  // the write dropped the read handle
 
-  rec.clear();
+  rec_.clear();
   auto uses = Platform::statCount(89);
   EXPECT_EQ(readChunk(0), 0u);  // slot 0 is free: no flush, no count
-  EXPECT_EQ(rec.count(Op::Flush) + rec.count(Op::Open), 0u);
+  EXPECT_EQ(rec_.count(Op::Flush) + rec_.count(Op::Open), 0u);
   EXPECT_EQ(Platform::statCount(89), uses);
 
   HeldOp slot0(readOp());
   slot0.awaitParked();
-  rec.clear();
+  rec_.clear();
   EXPECT_EQ(readChunk(0), 0u);  // sees the written bytes through a fresh read handle
-  auto const calls = rec.all();
+  auto const calls = rec_.all();
   ASSERT_GE(calls.size(), 2u);  // the flush comes before the open
-  EXPECT_TRUE(calls[0].op == Op::Flush && calls[0].handle == main && calls[1].op == Op::Open);
+  EXPECT_TRUE(calls[0].op == Op::Flush && calls[0].handle == main_ && calls[1].op == Op::Open);
   EXPECT_EQ(readChunk(16), 0u);  // flushed once, not before every read
-  EXPECT_EQ(rec.count(Op::Flush), 1u);
-  EXPECT_EQ(rec.count(Op::Open), 1u);
+  EXPECT_EQ(rec_.count(Op::Flush), 1u);
+  EXPECT_EQ(rec_.count(Op::Open), 1u);
   EXPECT_EQ(Platform::statCount(89) - uses, 2u);
   EXPECT_EQ(slot0.finish(), 0u);
-}
 
-// Neither the read handles nor the unflushed mark change: without the mark the next read-handle
-// read does not flush, with it the read still does.
-TEST_F(FiowrapTest, AWriteWhosePositioningFailsChangesNothing) {
-  FileCalls rec;
-  openReadHandle(rec);
+  // A write whose positioning fails changes neither the read handles nor the unflushed mark:
+  // without the mark the next read-handle read does not flush, with it the read still does.
   unsigned long long const beyond = ~0ull;  // refused by the platform's positioning
   for (bool marked : {false, true}) {
-    unsigned written = 7;
+    written = 7;
     if (marked) {
       ASSERT_EQ(Fio::write(wrap_, 0, "y", 1, written), 0u);
     }
-    rec.clear();
+    rec_.clear();
     EXPECT_EQ(Fio::write(wrap_, beyond, "x", 1, written), SysError::InvalidParameter);
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(rec.count(Op::Write), 0u);
-    EXPECT_EQ(rec.count(Op::Close), 0u);
-    HeldOp slot0(readOp());
-    slot0.awaitParked();
+    EXPECT_EQ(rec_.count(Op::Write), 0u);
+    EXPECT_EQ(rec_.count(Op::Close), 0u);
+    HeldOp busy(readOp());
+    busy.awaitParked();
     EXPECT_EQ(readChunk(0), 0u);
-    EXPECT_EQ(rec.count(Op::Open), marked ? 1u : 0u);  // same read handle when not marked
-    EXPECT_EQ(rec.count(Op::Flush), marked ? 1u : 0u);
-    EXPECT_EQ(slot0.finish(), 0u);
+    EXPECT_EQ(rec_.count(Op::Open), marked ? 1u : 0u);  // same read handle when not marked
+    EXPECT_EQ(rec_.count(Op::Flush), marked ? 1u : 0u);
+    EXPECT_EQ(busy.finish(), 0u);
   }
 }
 
 class FiowrapReadKindTest : public FiowrapTest, public ::testing::WithParamInterface<ReadKind> {};
 
-// The fifth operation finds every slot busy: reads hold slots 1 to 3 and a write holds slot 0
-// while it waits in closeReadHandles for slot 1.
-TEST_P(FiowrapReadKindTest, NoFreeSlotIsReportedAndTheGateUnitComesBack) {
+// Four reads take slots 0 to 3 and a fifth waits at the gate. Then the fifth operation finds
+// every slot busy: reads hold slots 1 to 3 and a write holds slot 0 while it waits in
+// closeReadHandles for slot 1; the refused read gives its gate unit back.
+TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndNoFreeSlot) {
   ReadKind const kind = GetParam();
-  FileCalls rec;
-  void* main = mainHandle(rec);
-  HeldOp r0(readOp(0));
-  r0.awaitParked();
-  HeldOp r1(readOp(16)), r2(readOp(32)), r3(readOp(48));
-  for (HeldOp* r : {&r1, &r2, &r3})
-    r->awaitParked();
-  EXPECT_EQ(r0.finish(), 0u);
+  auto const uses = Platform::statCount(89);
+  auto const opens = Platform::statCount(90);
 
+  // Started one after the other, so that each finds the slots before it taken.
+  HeldOp r0(readOp(0));
+  EXPECT_EQ(r0.awaitParked(), main_);
+  HeldOp r1(readOp(16));
+  void* h1 = r1.awaitParked();
+  auto r2 = std::make_unique<HeldOp>(readOp(32));
+  void* h2 = r2->awaitParked();
+  HeldOp r3(readOp(48));
+  void* h3 = r3.awaitParked();
+  EXPECT_EQ(std::set<void*>({main_, h1, h2, h3}).size(), 4u);
+  EXPECT_EQ(Platform::statCount(89) - uses, 3u);   // slot 0 does not count
+  EXPECT_EQ(Platform::statCount(90) - opens, 3u);  // one open per read-handle slot
+  EXPECT_EQ(rec_.count(Op::Open), 3u);
+
+  HeldOp fifth(readOp(64), false);
+  EXPECT_EQ(fifth.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);
+  EXPECT_EQ(r2->finish(), 0u);  // gives back slot 2 and a gate unit
+  EXPECT_EQ(fifth.finish(), 0u);
+  EXPECT_EQ(rec_.count(Op::Read, h2), 2u);  // the fifth read took the freed slot, already open
+  EXPECT_EQ(rec_.count(Op::Open), 3u);
+  EXPECT_EQ(Platform::statCount(89) - uses, 4u);
+  EXPECT_EQ(Platform::statCount(90) - opens, 3u);
+
+  r2 = std::make_unique<HeldOp>(readOp(32));
+  EXPECT_EQ(r2->awaitParked(), h2);
+  EXPECT_EQ(r0.finish(), 0u);
+  size_t const seen = rec_.all().size();
   HeldOp writer(
       [&] {
         unsigned written = 0;
         return Fio::write(wrap_, 0, pattern(kChunk).data(), kChunk, written);
       },
       false);
-  // The write positions its handle only while it holds slot 0.
-  while (rec.countFrom(writer.thread()) == 0)
+  // The write positions the main handle only while it holds slot 0.
+  while (rec_.all().size() == seen)
     std::this_thread::yield();
-  EXPECT_EQ(rec.all().back().handle, main);
+  EXPECT_TRUE(rec_.all()[seen].op == Op::SetPos && rec_.all()[seen].handle == main_);
 
   EXPECT_EQ(readChunk(0, kind), NoHandleError);
   EXPECT_EQ(onlyReport(ReportOp::Panic1Text, kind.function, kind.noSlotLine).text1, name_);
-  for (HeldOp* op : {&r1, &r2, &r3, &writer})
+  for (HeldOp* op : {&r1, r2.get(), &r3, &writer})
     EXPECT_EQ(op->finish(), 0u);
 
   // Every gate unit is back: four reads can run at once again.
@@ -239,10 +220,9 @@ TEST_P(FiowrapReadKindTest, NoFreeSlotIsReportedAndTheGateUnitComesBack) {
 // both fail here, are reported, and the read goes on to fail at positioning the empty slot.
 TEST_P(FiowrapReadKindTest, FlushAndOpenFailuresAreReportedAndTheReadGoesOn) {
   ReadKind const kind = GetParam();
-  FileCalls rec;
   unsigned written = 0;
   ASSERT_EQ(Fio::write(wrap_, 0, "abc", 3, written), 0u);
-  rec.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
+  rec_.answerWith([](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
     if (call.op == Op::Flush)
       return kestle_test::failWith(SysError::IoDevice);
     if (call.op == Op::Open)
@@ -275,37 +255,36 @@ INSTANTIATE_TEST_SUITE_P(ReadAndRead2, FiowrapReadKindTest,
 // the platform's flush fails. The mark shows as the flush of the next read-handle read.
 TEST_F(FiowrapTest, SetSizeMarksTheFileUnflushedAndFlushClearsTheMark) {
   for (bool flushFirst : {false, true}) {
-    FileCalls rec;
-    void* h1 = openReadHandle(rec);
+    rec_.clear();
+    void* h1 = openReadHandle();
     ASSERT_EQ(Fio::setSize(wrap_, 100), 0u);
-    EXPECT_EQ(rec.count(Op::Close, h1), 1u);
+    EXPECT_EQ(rec_.count(Op::Close, h1), 1u);
     unsigned long long size = 0;
     ASSERT_EQ(Fio::getSize(wrap_, size), 0u);
     EXPECT_EQ(size, 100u);
     if (flushFirst) {
-      rec.answerWith(kestle_test::failOn(Op::Flush, SysError::IoDevice));
+      rec_.answerWith(kestle_test::failOn(Op::Flush, SysError::IoDevice));
       EXPECT_EQ(Fio::flush(wrap_), SysError::IoDevice);
-      rec.answerWith(nullptr);
+      rec_.answerWith(nullptr);
     }
-    rec.clear();
-    openReadHandle(rec);
-    EXPECT_EQ(rec.count(Op::Flush), flushFirst ? 0u : 1u);
-    EXPECT_EQ(rec.count(Op::Open), 1u);
+    rec_.clear();
+    openReadHandle();
+    EXPECT_EQ(rec_.count(Op::Flush), flushFirst ? 0u : 1u);
+    EXPECT_EQ(rec_.count(Op::Open), 1u);
   }
 }
 
 TEST_F(FiowrapTest, AReadHandleThatFailsToCloseIsReportedAndItsSlotEmptied) {
-  FileCalls rec;
-  void* h1 = openReadHandle(rec);
-  rec.answerWith(kestle_test::failOn(Op::Close, SysError::AccessDenied, h1));
+  void* h1 = openReadHandle();
+  rec_.answerWith(kestle_test::failOn(Op::Close, SysError::AccessDenied, h1));
   unsigned written = 0;
   EXPECT_EQ(Fio::write(wrap_, 0, "abc", 3, written), 0u);
   auto report = onlyReport(ReportOp::TrapretMe, L"Fio::FIOWRAP::closeReadHandles", 67);
   EXPECT_EQ(report.code, SysError::AccessDenied);
   EXPECT_EQ(report.text1, name_);
-  rec.clear();
-  openReadHandle(rec);  // the slot was emptied: a new handle is opened
-  EXPECT_EQ(rec.count(Op::Open), 1u);
+  rec_.clear();
+  openReadHandle();  // the slot was emptied: a new handle is opened
+  EXPECT_EQ(rec_.count(Op::Open), 1u);
 }
 
 // Close gives back every descriptor: read-handle failures are reported and do not change the
@@ -313,24 +292,23 @@ TEST_F(FiowrapTest, AReadHandleThatFailsToCloseIsReportedAndItsSlotEmptied) {
 TEST_F(FiowrapTest, CloseReleasesEveryHandleWhateverFails) {
   for (bool mainFails : {false, true}) {
     SCOPED_TRACE(mainFails ? "main handle fails" : "a read handle fails");
+    rec_.answerWith(nullptr);
     if (wrap_ == nullptr)
       reopen();
     int const before = kestle_test::openDescriptorCount();
-    FileCalls rec;
-    void* main = mainHandle(rec);
     HeldOp r0(readOp());
-    EXPECT_EQ(r0.awaitParked(), main);
+    EXPECT_EQ(r0.awaitParked(), main_);
     HeldOp r1(readOp());
     void* h1 = r1.awaitParked();
     EXPECT_EQ(readChunk(0), 0u);  // slot 2
     EXPECT_EQ(r0.finish() + r1.finish(), 0u);
     EXPECT_EQ(kestle_test::openDescriptorCount(), before + 2);
 
-    rec.answerWith(kestle_test::failOn(Op::Close, SysError::IoDevice, mainFails ? main : h1));
+    rec_.answerWith(kestle_test::failOn(Op::Close, SysError::IoDevice, mainFails ? main_ : h1));
     reports_.clear();
     EXPECT_EQ(Fio::close(wrap_), mainFails ? SysError::IoDevice : 0u);
     EXPECT_EQ(wrap_, nullptr);
-    EXPECT_EQ(rec.count(Op::Close), 3u);
+    EXPECT_EQ(rec_.count(Op::Close), 3u);
     EXPECT_EQ(kestle_test::openDescriptorCount(), before - 1);
     if (mainFails)
       EXPECT_EQ(reports_.count(), 0u);
@@ -368,7 +346,7 @@ TEST_F(FiowrapTest, PlatformCodesComeBackUnchanged) {
             SysError::FileNotFound);
   EXPECT_EQ(other, nullptr);
 
-  FileCalls rec(kestle_test::failOn(Op::Write, SysError::DiskFull));
+  rec_.answerWith(kestle_test::failOn(Op::Write, SysError::DiskFull));
   unsigned written = 9;
   EXPECT_EQ(Fio::write(wrap_, 0, "abc", 3, written), SysError::DiskFull);
   EXPECT_EQ(written, 0u);

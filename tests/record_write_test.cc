@@ -102,7 +102,8 @@ TEST_F(RecordWriteTest, EncipheringScratchMemory) {
   EXPECT_EQ(Heapwick::bytesHeld(), before);
 }
 
-TEST_F(RecordWriteTest, RunsEndAtAGapAtDescentAndWhenFull) {
+// Runs end at a gap, at a descent and when full; capacity changes lose no record.
+TEST_F(RecordWriteTest, RunsAndCapacities) {
   open(10, false);
   FileCalls calls;
   put(5, 10);
@@ -124,11 +125,31 @@ TEST_F(RecordWriteTest, RunsEndAtAGapAtDescentAndWhenFull) {
   Fflushbuf(file_);
   Fflushbuf(file_);  // nothing held: no transfer
   EXPECT_EQ(runs(calls), (Runs{{1, 2}, {3, 2}}));
-  expectStored({1, 2, 3, 4, 5, 6, 8, 9});
-  EXPECT_EQ(reports_.count(), 0u);
+
+  calls.clear();
+  put(11, 2);
+  put(12, 2);
+  put(13, 5);  // larger capacity while 11-12 are held: they go out first
+  EXPECT_EQ(runs(calls), (Runs{{11, 2}}));
+  Fflushbuf(file_);
+  put(17, 0);  // no buffer: written at once
+  put(18, 3);
+  put(19, 0);  // a buffer exists: the record joins the run
+  Fflushbuf(file_);
+  EXPECT_EQ(runs(calls), (Runs{{11, 2}, {13, 1}, {17, 1}, {18, 2}}));
+  expectStored({1, 2, 3, 4, 5, 6, 8, 9, 11, 12, 13, 17, 18, 19});
+  auto const r = reports_.reports();
+  ASSERT_EQ(r.size(), 2u);
+  for (auto const& report : r) {
+    expectReport(report, ReportOp::PanicMe, false, L"Fbufwrite", 762, std::nullopt, 0);
+    EXPECT_EQ(report.text2, std::nullopt);
+  }
 }
 
-TEST_F(RecordWriteTest, FlushKeepsTheBufferFlushbufReleasesIt) {
+// Fflush keeps the buffer and Fflushbuf releases it. The buffered copy is written when its run
+// goes out, over whatever Fwrite put there meanwhile; buffered and direct enciphered writes store
+// the same bytes.
+TEST_F(RecordWriteTest, FlushKeepsTheBufferAndTheBufferedCopyWins) {
   open(10, true);
   FileCalls calls;
   put(1, 4);
@@ -145,12 +166,7 @@ TEST_F(RecordWriteTest, FlushKeepsTheBufferFlushbufReleasesIt) {
   Fflushbuf(file_);
   EXPECT_EQ(runs(calls), (Runs{{1, 1}, {2, 1}, {3, 1}}));
   expectStored({1, 2, 3});
-}
 
-// The buffered copy is written when its run goes out, over whatever Fwrite put there meanwhile;
-// buffered and direct enciphered writes store the same bytes.
-TEST_F(RecordWriteTest, BufferedCopyIsUnseenUntilWrittenAndThenWins) {
-  open(10, true);
   put(4, 8);
   std::string other = recordBytes(1, 10, 99);
   Fwrite(file_, 4, other.data());
@@ -160,28 +176,6 @@ TEST_F(RecordWriteTest, BufferedCopyIsUnseenUntilWrittenAndThenWins) {
   std::string const viaBuffer = contents();
   Fwrite(file_, 4, record(4).data());
   EXPECT_EQ(contents(), viaBuffer);
-}
-
-TEST_F(RecordWriteTest, CapacityChangesLoseNoRecord) {
-  open(10, false);
-  FileCalls calls;
-  put(1, 2);
-  put(2, 2);
-  put(3, 5);  // larger capacity while 1-2 are held: they go out first
-  EXPECT_EQ(runs(calls), (Runs{{1, 2}}));
-  Fflushbuf(file_);
-  put(7, 0);  // no buffer: written at once
-  put(8, 3);
-  put(9, 0);  // a buffer exists: the record joins the run
-  Fflushbuf(file_);
-  EXPECT_EQ(runs(calls), (Runs{{1, 2}, {3, 1}, {7, 1}, {8, 2}}));
-  expectStored({1, 2, 3, 7, 8, 9});
-  auto const r = reports_.reports();
-  ASSERT_EQ(r.size(), 2u);
-  for (auto const& report : r) {
-    expectReport(report, ReportOp::PanicMe, false, L"Fbufwrite", 762, std::nullopt, 0);
-    EXPECT_EQ(report.text2, std::nullopt);
-  }
 }
 
 TEST_F(RecordWriteTest, FailedRunIsReportedAndDropped) {

@@ -61,7 +61,7 @@ std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& c
     held->reachedHook_.store(true);
   {
     std::lock_guard<std::mutex> lock(mu_);
-    calls_.emplace_back(call, Thread::currentThreadId());
+    calls_.push_back(call);
   }
   if (held != nullptr && held->parkWanted_ &&
       (call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2)) {
@@ -82,18 +82,7 @@ std::vector<Platform::FileCall> FileCalls::of(Platform::FileOp op, void* handle)
 
 std::vector<Platform::FileCall> FileCalls::all() const {
   std::lock_guard<std::mutex> lock(mu_);
-  std::vector<Platform::FileCall> out;
-  for (auto const& [call, thread] : calls_)
-    out.push_back(call);
-  return out;
-}
-
-size_t FileCalls::countFrom(int thread) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  size_t n = 0;
-  for (auto const& c : calls_)
-    n += c.second == thread;
-  return n;
+  return calls_;
 }
 
 void FileCalls::clear() {

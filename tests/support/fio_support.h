@@ -29,9 +29,8 @@ using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCa
 // Refuses the calls of `op` (on `handle` only, when it is not null) with `code`.
 Answer failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
 
-// Records every file primitive call while it lives, with the kernel id of the calling thread,
-// and answers each through `answer` on that thread (no answer: the primitive runs). A HeldOp's
-// first Read or Read2 parks in here.
+// Records every file primitive call while it lives and answers each through `answer` on the
+// calling thread (no answer: the primitive runs). A HeldOp's first Read or Read2 parks in here.
 class FileCalls {
  public:
   explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}
@@ -43,14 +42,13 @@ class FileCalls {
   std::vector<Platform::FileCall> of(Platform::FileOp op, void* handle = nullptr) const;
   size_t count(Platform::FileOp op, void* handle = nullptr) const { return of(op, handle).size(); }
   std::vector<Platform::FileCall> all() const;
-  size_t countFrom(int thread) const;  // calls made by the thread with this kernel id
   void clear();
 
  private:
   std::optional<Platform::FileFault> onCall(Platform::FileCall const& call);
 
   mutable std::mutex mu_;
-  std::vector<std::pair<Platform::FileCall, int>> calls_;
+  std::vector<Platform::FileCall> calls_;
   Answer answer_;
   FileFaultGuard guard_{[this](Platform::FileCall const& c) { return onCall(c); }};
 };
@@ -72,7 +70,6 @@ class HeldOp {
   Outcome awaitOutcome();
   // Lets the operation go on, waits for its end and answers its result.
   unsigned long finish();
-  int thread() const { return thread_.load(); }
 
  private:
   friend class FileCalls;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fio/record_file.h"
@@ -20,13 +21,8 @@ namespace kestle_test {
 inline void expectReport(Platform::Report const& r, Platform::Report::Op op, bool flag,
                          std::wstring const& function, unsigned line,
                          std::optional<std::wstring> const& text1, unsigned long code) {
-  EXPECT_EQ(r.op, op);
-  EXPECT_EQ(r.flag, flag);
-  EXPECT_EQ(r.file, L"fio");
-  EXPECT_EQ(r.function, function);
-  EXPECT_EQ(r.line, line);
-  EXPECT_EQ(r.text1, text1);
-  EXPECT_EQ(r.code, code);
+  EXPECT_EQ(std::tie(r.op, r.flag, r.file, r.function, r.line, r.text1, r.code),
+            std::make_tuple(op, flag, std::wstring(L"fio"), function, line, text1, code));
 }
 
 // The calls' {position, length}, both divided by `unit`.
