@@ -13,8 +13,8 @@ MutexLazy::MutexLazy(bool checkRecursion, wchar_t const* name, Stat::Id id)
     : lockWord_(0),
       waitObject_(nullptr),
       checkRecursion_(checkRecursion),
-      statId_(id),
-      ownerThread_(0) {
+      ownerThread_(0),
+      statId_(id) {
   auto const address = reinterpret_cast<std::uintptr_t>(&lockWord_);
   if (address % 4 != 0) {
     WString const text = FString::numstr(address, 10, 0, L' ');
