@@ -7,14 +7,26 @@
 //   dst[m - 1 - t] = src[t]         ^ back[t mod 128]
 // and returns the sum mod 256 of the bytes at positions t0 .. m - 1 - t0 of src (kSumSource) or
 // of dst. Enciphering passes a key's (front, back) streams, deciphering the same two swapped.
-// The vector tiers load both ends of a pair of chunks before storing either, so src == dst is
-// allowed; other overlaps are not. Sums are kept as bytes that may wrap freely, since only the
-// sum mod 256 is wanted, and reduced once at the end.
+// Sums are kept as bytes that may wrap freely, since only the sum mod 256 is wanted, and reduced
+// once at the end.
+//
+// The vector tiers work on a pair of W-byte chunks at a time: the front chunk of pairs
+// t .. t + W - 1 and its mirror at the back, each of which is the other's source. Chunks march in
+// from both ends, and the pairs left over are covered by the middle chunk pair, the W pairs that
+// end at the centre (front chunk [m/2 - W, m/2), back chunk [m/2, m/2 + W)), which may overlap
+// the last chunks before it. So a block takes whole vectors only, with no byte loop (but for
+// blocks of under 8 pairs), which is what keeps short records cheap. The middle is loaded before
+// anything is stored, and every chunk pair reads exactly the bytes it writes, so src == dst is
+// allowed; other overlaps are not. Bytes the middle writes a second time get the same value
+// again. Its sum counts only the pairs no chunk before it covered: lane i of its front chunk
+// and lane i of its reversed back chunk both belong to pair t + i, so their lane-wise sums are
+// "pair sums", and one lane mask picks the pairs that count.
 #pragma once
 
 #include <emmintrin.h>
 #include <immintrin.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -42,7 +54,49 @@ inline std::uint8_t ExchangeScalar(std::uint8_t const* src, std::uint8_t* dst, s
   return sum;
 }
 
-// ---- SSE2 ------------------------------------------------------------------------------------
+// ---- Shared by both vector tiers (SSE2 only) --------------------------------------------------
+
+// 32 zero bytes, then 32 0xFF bytes; see LastLanes.
+inline constexpr std::array<std::uint8_t, 64> kLaneWindows = [] {
+  std::array<std::uint8_t, 64> bytes{};
+  for (std::size_t i = 32; i < 64; ++i)
+    bytes[i] = 0xFF;
+  return bytes;
+}();
+
+// 32 bytes (the xmm code reads 16) whose lanes [W - r, W) are 0xFF, 1 <= r <= W <= 32: the last
+// r pairs of a W-pair chunk. Lanes from W on are 0xFF too; the chunks are zero there.
+inline std::uint8_t const* LastLanes(std::size_t w, std::size_t r) {
+  return kLaneWindows.data() + 32 - w + r;
+}
+
+// W = 16, 8 or 4 bytes in the low end of an xmm register, the rest zero.
+template <int W>
+inline __m128i LoadPart(std::uint8_t const* p) {
+  if constexpr (W == 16) {
+    return _mm_loadu_si128(reinterpret_cast<__m128i const*>(p));
+  } else if constexpr (W == 8) {
+    return _mm_loadl_epi64(reinterpret_cast<__m128i const*>(p));
+  } else {
+    static_assert(W == 4);
+    std::int32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return _mm_cvtsi32_si128(v);
+  }
+}
+
+template <int W>
+inline void StorePart(std::uint8_t* p, __m128i v) {
+  if constexpr (W == 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+  } else if constexpr (W == 8) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+  } else {
+    static_assert(W == 4);
+    std::int32_t const bits = _mm_cvtsi128_si32(v);
+    std::memcpy(p, &bits, sizeof bits);
+  }
+}
 
 // The sum mod 256 of the 16 bytes of v.
 inline std::uint8_t ByteSum(__m128i v) {
@@ -50,6 +104,8 @@ inline std::uint8_t ByteSum(__m128i v) {
   return static_cast<std::uint8_t>(_mm_cvtsi128_si32(halves) +
                                    _mm_cvtsi128_si32(_mm_unpackhi_epi64(halves, halves)));
 }
+
+// ---- SSE2 ------------------------------------------------------------------------------------
 
 // Reverses the 16 bytes of v with SSE2 only (the byte shuffle instruction is not baseline).
 inline __m128i Reverse16(__m128i v) {
@@ -59,107 +115,176 @@ inline __m128i Reverse16(__m128i v) {
   return _mm_or_si128(_mm_srli_epi16(v, 8), _mm_slli_epi16(v, 8));
 }
 
+// Reverses the low W bytes of v (W = 16 or 8; the bytes above W are zero and stay zero).
+template <int W>
+inline __m128i ReverseSse2(__m128i v) {
+  if constexpr (W == 16) {
+    return Reverse16(v);
+  } else {
+    static_assert(W == 8);
+    return _mm_srli_si128(Reverse16(v), 8);
+  }
+}
+
+// The chunk pair of W pairs from pair t on, whose source chunks x (front) and y (back) the
+// caller loaded. Returns its pair sums (see the top of this file).
+template <bool kSumSource, int W>
+inline __m128i ChunkSse2(std::uint8_t* dst, std::size_t m, std::size_t t, __m128i x, __m128i y,
+                         std::uint8_t const* front, std::uint8_t const* back) {
+  __m128i const reversedY = ReverseSse2<W>(y);
+  __m128i const newFront = _mm_xor_si128(reversedY, LoadPart<W>(front + t % kMaskPeriod));
+  __m128i const newBackUnreversed = _mm_xor_si128(x, LoadPart<W>(back + t % kMaskPeriod));
+  StorePart<W>(dst + t, newFront);
+  StorePart<W>(dst + m - W - t, ReverseSse2<W>(newBackUnreversed));
+  return kSumSource ? _mm_add_epi8(x, reversedY) : _mm_add_epi8(newFront, newBackUnreversed);
+}
+
+// Pairs t .. m/2 - 1, at least W of them, in W-byte chunks and the middle; returns pair sums.
+template <bool kSumSource, int W>
+inline __m128i PassSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t m, std::size_t t,
+                        std::uint8_t const* front, std::uint8_t const* back) {
+  std::size_t const half = m / 2;
+  std::size_t const mid = half - W;
+  __m128i const midFront = LoadPart<W>(src + mid);
+  __m128i const midBack = LoadPart<W>(src + half);
+  __m128i acc = _mm_setzero_si128();
+  for (; t < mid; t += W) {
+    __m128i const x = LoadPart<W>(src + t);
+    __m128i const y = LoadPart<W>(src + m - W - t);
+    acc = _mm_add_epi8(acc, ChunkSse2<kSumSource, W>(dst, m, t, x, y, front, back));
+  }
+  __m128i const fresh = LoadPart<16>(LastLanes(W, half - t));
+  __m128i const last = ChunkSse2<kSumSource, W>(dst, m, mid, midFront, midBack, front, back);
+  return _mm_add_epi8(acc, _mm_and_si128(last, fresh));
+}
+
 template <bool kSumSource>
 inline std::uint8_t ExchangeSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t m,
                                  std::size_t t0, std::uint8_t const* front,
                                  std::uint8_t const* back) {
-  __m128i acc = _mm_setzero_si128();
-  std::size_t t = t0;
-  // A front chunk [t, t + 16) and its back chunk [m - 16 - t, m - t) stay apart while
-  // 2t + 32 <= m; the pairs left in the middle go through the byte loop.
-  for (; 2 * t + 32 <= m; t += 16) {
-    std::size_t const j = m - 16 - t;
-    __m128i const x = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + t));
-    __m128i const y = _mm_loadu_si128(reinterpret_cast<__m128i const*>(src + j));
-    __m128i const fm = _mm_loadu_si128(reinterpret_cast<__m128i const*>(front + t % kMaskPeriod));
-    __m128i const bm = _mm_loadu_si128(reinterpret_cast<__m128i const*>(back + t % kMaskPeriod));
-    __m128i const newFront = _mm_xor_si128(Reverse16(y), fm);
-    __m128i const newBack = Reverse16(_mm_xor_si128(x, bm));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + t), newFront);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + j), newBack);
-    acc = _mm_add_epi8(acc, kSumSource ? _mm_add_epi8(x, y) : _mm_add_epi8(newFront, newBack));
-  }
-  return static_cast<std::uint8_t>(ByteSum(acc) +
-                                   ExchangeScalar<kSumSource>(src, dst, m, t, front, back));
+  std::size_t const pairs = m / 2 - t0;
+  if (pairs >= 16)
+    return ByteSum(PassSse2<kSumSource, 16>(src, dst, m, t0, front, back));
+  if (pairs >= 8)
+    return ByteSum(PassSse2<kSumSource, 8>(src, dst, m, t0, front, back));
+  return ExchangeScalar<kSumSource>(src, dst, m, t0, front, back);
 }
 
 // ---- AVX2 ------------------------------------------------------------------------------------
 //
-// A 32-byte chunk is reversed by a byte shuffle within each 16-byte lane plus a swap of the
-// lanes. The lane swap costs no instruction: the two lanes are stored to each other's place, and
-// the front masks are kept lane-swapped to match. The masks repeat every 4 chunks, so the main
-// loop holds the 4 chunks' masks in registers.
+// A 32-byte chunk is reversed by a byte shuffle within each 16-byte lane, and its lanes are
+// swapped by storing each to the other's place; the front masks are lane-swapped to match. Only
+// the middle chunk pair swaps its lanes in a register, so that lane i holds pair t + i for the
+// masked sum. Records of 64 to 257 bytes (32 to 128 pairs) take a pass with no call in it and no
+// index wrapping; longer blocks add a loop of 4 chunk pairs that holds their masks in registers,
+// since the masks repeat every 4 chunks.
 
 #define KESTLE_CIPHER_AVX2 __attribute__((target("avx2")))
 
+KESTLE_CIPHER_AVX2 inline __m256i Load32(std::uint8_t const* p) {
+  return _mm256_loadu_si256(reinterpret_cast<__m256i const*>(p));
+}
+
+// Stores the 32 bytes of v as two 16-byte halves, low half first, or (Swapped) high half first.
+// Record positions lie at any offset, and in a stream of records a 32-byte store that crosses a
+// cache line costs more than two 16-byte stores of which at most one does.
+KESTLE_CIPHER_AVX2 inline void Store32(std::uint8_t* p, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm256_extracti128_si256(v, 1));
+}
+KESTLE_CIPHER_AVX2 inline void StoreSwapped(std::uint8_t* p, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_extracti128_si256(v, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm256_castsi256_si128(v));
+}
+
+// Reverses the bytes of each 16-byte lane; stored swapped, that reverses all 32.
 KESTLE_CIPHER_AVX2 inline __m256i ReverseLanes(__m256i v) {
   __m256i const byteOrder =
       _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,  //
                        15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
   return _mm256_shuffle_epi8(v, byteOrder);
 }
-
 KESTLE_CIPHER_AVX2 inline __m256i SwapLanes(__m256i v) {
   return _mm256_permute4x64_epi64(v, 0x4E);
 }
 
-// Stores v with its two 16-byte lanes exchanged.
-KESTLE_CIPHER_AVX2 inline void StoreSwapped(std::uint8_t* p, __m256i v) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_extracti128_si256(v, 1));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), _mm256_castsi256_si128(v));
-}
-
-// The masks of the chunk starting at pair t: front lane-swapped, back as it is.
-KESTLE_CIPHER_AVX2 inline __m256i FrontMasksAvx2(std::uint8_t const* front, std::size_t t) {
-  return SwapLanes(_mm256_loadu_si256(reinterpret_cast<__m256i const*>(front + t % kMaskPeriod)));
-}
+// The masks of the 32 pairs from pair t on: back ones as they are, front ones lane-swapped to
+// match a lane-reversed chunk. Without kWrap, t must be at most 128, so that the load stays
+// within the stream and its repeated start.
+template <bool kWrap>
 KESTLE_CIPHER_AVX2 inline __m256i BackMasksAvx2(std::uint8_t const* back, std::size_t t) {
-  return _mm256_loadu_si256(reinterpret_cast<__m256i const*>(back + t % kMaskPeriod));
+  return Load32(back + (kWrap ? t % kMaskPeriod : t));
+}
+template <bool kWrap>
+KESTLE_CIPHER_AVX2 inline __m256i FrontMasksAvx2(std::uint8_t const* front, std::size_t t) {
+  return SwapLanes(BackMasksAvx2<kWrap>(front, t));
 }
 
-// The 32 pairs t .. t + 31.
+// The 32-pair chunk pair from pair t on, with its front masks lane-swapped. Returns the sum of
+// its 64 bytes, lane by lane.
 template <bool kSumSource>
-KESTLE_CIPHER_AVX2 inline void ExchangeChunkAvx2(std::uint8_t const* src, std::uint8_t* dst,
-                                                 std::size_t m, std::size_t t, __m256i frontSwapped,
-                                                 __m256i backMask, __m256i& acc) {
+KESTLE_CIPHER_AVX2 inline __m256i ChunkAvx2(std::uint8_t const* src, std::uint8_t* dst,
+                                            std::size_t m, std::size_t t, __m256i frontSwapped,
+                                            __m256i backMask) {
   std::size_t const j = m - 32 - t;
-  __m256i const x = _mm256_loadu_si256(reinterpret_cast<__m256i const*>(src + t));
-  __m256i const y = _mm256_loadu_si256(reinterpret_cast<__m256i const*>(src + j));
+  __m256i const x = Load32(src + t);
+  __m256i const y = Load32(src + j);
   __m256i const newFront = _mm256_xor_si256(ReverseLanes(y), frontSwapped);  // lanes swapped
-  __m256i const newBack = ReverseLanes(_mm256_xor_si256(x, backMask));       // lanes swapped
-  if constexpr (kSumSource) {
-    acc = _mm256_add_epi8(acc, _mm256_add_epi8(x, y));
-  } else {
-    acc = _mm256_add_epi8(acc, _mm256_add_epi8(newFront, newBack));
-  }
+  __m256i const newBackUnreversed = _mm256_xor_si256(x, backMask);
   StoreSwapped(dst + t, newFront);
-  StoreSwapped(dst + j, newBack);
+  StoreSwapped(dst + j, ReverseLanes(newBackUnreversed));
+  return kSumSource ? _mm256_add_epi8(x, y) : _mm256_add_epi8(newFront, newBackUnreversed);
 }
 
-// W = 16, 8 or 4 bytes in the low end of an xmm register, the rest zero.
-template <int W>
-KESTLE_CIPHER_AVX2 inline __m128i LoadPart(std::uint8_t const* p) {
-  if constexpr (W == 16) {
-    return _mm_loadu_si128(reinterpret_cast<__m128i const*>(p));
-  } else if constexpr (W == 8) {
-    return _mm_loadl_epi64(reinterpret_cast<__m128i const*>(p));
-  } else {
-    std::int32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return _mm_cvtsi32_si128(v);
-  }
+// The middle chunk pair: pair t + i in lane i throughout, so that its pair sums can be masked.
+template <bool kSumSource, bool kWrap>
+KESTLE_CIPHER_AVX2 inline __m256i MiddleChunkAvx2(std::uint8_t* dst, std::size_t m, std::size_t t,
+                                                  __m256i x, __m256i y, std::uint8_t const* front,
+                                                  std::uint8_t const* back) {
+  __m256i const reversedY = SwapLanes(ReverseLanes(y));
+  __m256i const newFront = _mm256_xor_si256(reversedY, BackMasksAvx2<kWrap>(front, t));
+  __m256i const newBackUnreversed = _mm256_xor_si256(x, BackMasksAvx2<kWrap>(back, t));
+  Store32(dst + t, newFront);
+  StoreSwapped(dst + m - 32 - t, ReverseLanes(newBackUnreversed));
+  return kSumSource ? _mm256_add_epi8(x, reversedY) : _mm256_add_epi8(newFront, newBackUnreversed);
 }
 
-template <int W>
-KESTLE_CIPHER_AVX2 inline void StorePart(std::uint8_t* p, __m128i v) {
-  if constexpr (W == 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-  } else if constexpr (W == 8) {
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
-  } else {
-    std::int32_t const bits = _mm_cvtsi128_si32(v);
-    std::memcpy(p, &bits, sizeof bits);
+// Pairs t .. m/2 - 1, at least 32 of them. kLong adds the loop of 4 chunk pairs and the index
+// wrapping that blocks of more than 128 pairs need.
+template <bool kSumSource, bool kLong>
+KESTLE_CIPHER_AVX2 inline std::uint8_t WidePassAvx2(std::uint8_t const* src, std::uint8_t* dst,
+                                                    std::size_t m, std::size_t t,
+                                                    std::uint8_t const* front,
+                                                    std::uint8_t const* back) {
+  std::size_t const half = m / 2;
+  std::size_t const mid = half - 32;
+  __m256i const midFront = Load32(src + mid);
+  __m256i const midBack = Load32(src + half);
+  __m256i acc = _mm256_setzero_si256();
+  if (kLong && t + 96 < mid) {
+    __m256i const f0 = FrontMasksAvx2<true>(front, t), f1 = FrontMasksAvx2<true>(front, t + 32),
+                  f2 = FrontMasksAvx2<true>(front, t + 64),
+                  f3 = FrontMasksAvx2<true>(front, t + 96);
+    __m256i const b0 = BackMasksAvx2<true>(back, t), b1 = BackMasksAvx2<true>(back, t + 32),
+                  b2 = BackMasksAvx2<true>(back, t + 64), b3 = BackMasksAvx2<true>(back, t + 96);
+    for (; t + 96 < mid; t += 128) {
+      __m256i const s0 = ChunkAvx2<kSumSource>(src, dst, m, t, f0, b0);
+      __m256i const s1 = ChunkAvx2<kSumSource>(src, dst, m, t + 32, f1, b1);
+      __m256i const s2 = ChunkAvx2<kSumSource>(src, dst, m, t + 64, f2, b2);
+      __m256i const s3 = ChunkAvx2<kSumSource>(src, dst, m, t + 96, f3, b3);
+      acc = _mm256_add_epi8(acc, _mm256_add_epi8(_mm256_add_epi8(s0, s1), _mm256_add_epi8(s2, s3)));
+    }
   }
+  for (; t < mid; t += 32) {
+    acc =
+        _mm256_add_epi8(acc, ChunkAvx2<kSumSource>(src, dst, m, t, FrontMasksAvx2<kLong>(front, t),
+                                                   BackMasksAvx2<kLong>(back, t)));
+  }
+  __m256i const fresh = Load32(LastLanes(32, half - t));
+  __m256i const last =
+      MiddleChunkAvx2<kSumSource, kLong>(dst, m, mid, midFront, midBack, front, back);
+  acc = _mm256_add_epi8(acc, _mm256_and_si256(last, fresh));
+  return ByteSum(_mm_add_epi8(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1)));
 }
 
 // Reverses the low W bytes of v and clears the rest.
@@ -171,23 +296,64 @@ KESTLE_CIPHER_AVX2 inline __m128i ReversePart(__m128i v) {
   return _mm_shuffle_epi8(v, order);
 }
 
-// The W pairs t .. t + W - 1 when they fit apart (2t + 2W <= m); advances t past them.
+// ChunkSse2 with the byte shuffle.
 template <bool kSumSource, int W>
-KESTLE_CIPHER_AVX2 inline void ExchangePartAvx2(std::uint8_t const* src, std::uint8_t* dst,
-                                                std::size_t m, std::size_t& t,
-                                                std::uint8_t const* front, std::uint8_t const* back,
-                                                __m128i& acc) {
-  if (2 * t + 2 * W > m)
-    return;
-  std::size_t const j = m - W - t;
-  __m128i const x = LoadPart<W>(src + t);
-  __m128i const y = LoadPart<W>(src + j);
-  __m128i const newFront = _mm_xor_si128(ReversePart<W>(y), LoadPart<W>(front + t % kMaskPeriod));
-  __m128i const newBack = ReversePart<W>(_mm_xor_si128(x, LoadPart<W>(back + t % kMaskPeriod)));
-  acc = _mm_add_epi8(acc, kSumSource ? _mm_add_epi8(x, y) : _mm_add_epi8(newFront, newBack));
+KESTLE_CIPHER_AVX2 inline __m128i ChunkPartAvx2(std::uint8_t* dst, std::size_t m, std::size_t t,
+                                                __m128i x, __m128i y, std::uint8_t const* front,
+                                                std::uint8_t const* back) {
+  __m128i const reversedY = ReversePart<W>(y);
+  __m128i const newFront = _mm_xor_si128(reversedY, LoadPart<W>(front + t % kMaskPeriod));
+  __m128i const newBackUnreversed = _mm_xor_si128(x, LoadPart<W>(back + t % kMaskPeriod));
   StorePart<W>(dst + t, newFront);
-  StorePart<W>(dst + j, newBack);
-  t += W;
+  StorePart<W>(dst + m - W - t, ReversePart<W>(newBackUnreversed));
+  return kSumSource ? _mm_add_epi8(x, reversedY) : _mm_add_epi8(newFront, newBackUnreversed);
+}
+
+// Pairs t .. m/2 - 1, W to 2W - 1 of them (W = 16, 8, 4): at most one chunk pair and the middle.
+template <bool kSumSource, int W>
+KESTLE_CIPHER_AVX2 inline std::uint8_t ShortPassAvx2(std::uint8_t const* src, std::uint8_t* dst,
+                                                     std::size_t m, std::size_t t,
+                                                     std::uint8_t const* front,
+                                                     std::uint8_t const* back) {
+  std::size_t const half = m / 2;
+  std::size_t const mid = half - W;
+  __m128i const midFront = LoadPart<W>(src + mid);
+  __m128i const midBack = LoadPart<W>(src + half);
+  __m128i acc = _mm_setzero_si128();
+  if (t < mid) {
+    __m128i const x = LoadPart<W>(src + t);
+    __m128i const y = LoadPart<W>(src + m - W - t);
+    acc = ChunkPartAvx2<kSumSource, W>(dst, m, t, x, y, front, back);
+    t += W;
+  }
+  __m128i const fresh = LoadPart<16>(LastLanes(W, half - t));
+  __m128i const last = ChunkPartAvx2<kSumSource, W>(dst, m, mid, midFront, midBack, front, back);
+  return ByteSum(_mm_add_epi8(acc, _mm_and_si128(last, fresh)));
+}
+
+// Fewer than 32 pairs.
+template <bool kSumSource>
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline std::uint8_t NarrowPassAvx2(
+    std::uint8_t const* src, std::uint8_t* dst, std::size_t m, std::size_t t0,
+    std::uint8_t const* front, std::uint8_t const* back) {
+  std::size_t const pairs = m / 2 - t0;
+  if (pairs >= 16)
+    return ShortPassAvx2<kSumSource, 16>(src, dst, m, t0, front, back);
+  if (pairs >= 8)
+    return ShortPassAvx2<kSumSource, 8>(src, dst, m, t0, front, back);
+  if (pairs >= 4)
+    return ShortPassAvx2<kSumSource, 4>(src, dst, m, t0, front, back);
+  return ExchangeScalar<kSumSource>(src, dst, m, t0, front, back);
+}
+
+// More than 128 pairs.
+template <bool kSumSource>
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline std::uint8_t LongPassAvx2(std::uint8_t const* src,
+                                                                      std::uint8_t* dst,
+                                                                      std::size_t m, std::size_t t0,
+                                                                      std::uint8_t const* front,
+                                                                      std::uint8_t const* back) {
+  return WidePassAvx2<kSumSource, true>(src, dst, m, t0, front, back);
 }
 
 template <bool kSumSource>
@@ -195,45 +361,66 @@ KESTLE_CIPHER_AVX2 inline std::uint8_t ExchangeAvx2(std::uint8_t const* src, std
                                                     std::size_t m, std::size_t t0,
                                                     std::uint8_t const* front,
                                                     std::uint8_t const* back) {
-  __m256i acc = _mm256_setzero_si256();
-  std::size_t t = t0;
-  // A front chunk [t, t + 32) and its back chunk [m - 32 - t, m - t) stay apart while
-  // 2t + 64 <= m.
-  if (2 * t + 256 <= m) {
-    __m256i const f0 = FrontMasksAvx2(front, t), f1 = FrontMasksAvx2(front, t + 32),
-                  f2 = FrontMasksAvx2(front, t + 64), f3 = FrontMasksAvx2(front, t + 96);
-    __m256i const b0 = BackMasksAvx2(back, t), b1 = BackMasksAvx2(back, t + 32),
-                  b2 = BackMasksAvx2(back, t + 64), b3 = BackMasksAvx2(back, t + 96);
-    for (; 2 * t + 256 <= m; t += 128) {
-      ExchangeChunkAvx2<kSumSource>(src, dst, m, t, f0, b0, acc);
-      ExchangeChunkAvx2<kSumSource>(src, dst, m, t + 32, f1, b1, acc);
-      ExchangeChunkAvx2<kSumSource>(src, dst, m, t + 64, f2, b2, acc);
-      ExchangeChunkAvx2<kSumSource>(src, dst, m, t + 96, f3, b3, acc);
-    }
-  }
-  for (; 2 * t + 64 <= m; t += 32) {
-    ExchangeChunkAvx2<kSumSource>(src, dst, m, t, FrontMasksAvx2(front, t), BackMasksAvx2(back, t),
-                                  acc);
-  }
-  // What is left in the middle is under 32 pairs: at most one step each of 16, 8 and 4 pairs,
-  // then at most 3 single pairs.
-  __m128i acc128 = _mm_add_epi8(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-  ExchangePartAvx2<kSumSource, 16>(src, dst, m, t, front, back, acc128);
-  ExchangePartAvx2<kSumSource, 8>(src, dst, m, t, front, back, acc128);
-  ExchangePartAvx2<kSumSource, 4>(src, dst, m, t, front, back, acc128);
-  return static_cast<std::uint8_t>(ByteSum(acc128) +
-                                   ExchangeScalar<kSumSource>(src, dst, m, t, front, back));
+  std::size_t const pairs = m / 2 - t0;
+  if (pairs < 32)
+    return NarrowPassAvx2<kSumSource>(src, dst, m, t0, front, back);
+  if (pairs > 128)
+    return LongPassAvx2<kSumSource>(src, dst, m, t0, front, back);
+  return WidePassAvx2<kSumSource, false>(src, dst, m, t0, front, back);
 }
 
-// A whole block through the AVX2 tier, compiled as one AVX2 function so that the pass is
-// inlined into it.
+// Whole blocks through the AVX2 tier, each compiled as one AVX2 function so that the pass is
+// inlined into it. Even blocks of 64 to 256 bytes, what record files mostly hold, run inline and
+// need no saved registers; odd ones of 65 to 257 bytes and every other length go to functions of
+// their own.
+template <bool kEncode>
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline bool AnyBlockAvx2(std::uint8_t const* src,
+                                                              std::uint8_t* dst, std::size_t n,
+                                                              std::uint8_t key) {
+  if constexpr (kEncode) {
+    EncodeBlock(src, dst, n, key, &ExchangeAvx2<true>);
+    return true;
+  } else {
+    return DecodeBlock(src, dst, n, key, &ExchangeAvx2<false>);
+  }
+}
+
+// Whether n plain bytes make 32 to 128 pairs, odd or even.
+inline bool IsRecordLength(std::size_t n) {
+  return n - 64 <= 257 - 64;
+}
+
+// Odd records, kept apart so that the even path, the common one, saves no registers.
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline void EncodeOddRecordAvx2(std::uint8_t const* src,
+                                                                     std::uint8_t* dst,
+                                                                     std::size_t n,
+                                                                     std::uint8_t key) {
+  EncodeOddBlock(src, dst, n, kKeyMasks[key], &WidePassAvx2<true, false>);
+}
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline bool DecodeOddRecordAvx2(std::uint8_t const* src,
+                                                                     std::uint8_t* dst,
+                                                                     std::size_t n,
+                                                                     std::uint8_t key) {
+  return DecodeOddBlock(src, dst, n, kKeyMasks[key], &WidePassAvx2<false, false>);
+}
+
 KESTLE_CIPHER_AVX2 inline void EncodeBlockAvx2(std::uint8_t const* src, std::uint8_t* dst,
                                                std::size_t n, std::uint8_t key) {
-  EncodeBlock(src, dst, n, key, &ExchangeAvx2<true>);
+  if (!IsRecordLength(n)) {
+    AnyBlockAvx2<true>(src, dst, n, key);
+  } else if (n % 2 != 0) {
+    EncodeOddRecordAvx2(src, dst, n, key);
+  } else {
+    EncodeEvenBlock(src, dst, n, kKeyMasks[key], &WidePassAvx2<true, false>);
+  }
 }
 KESTLE_CIPHER_AVX2 inline bool DecodeBlockAvx2(std::uint8_t const* src, std::uint8_t* dst,
                                                std::size_t n, std::uint8_t key) {
-  return DecodeBlock(src, dst, n, key, &ExchangeAvx2<false>);
+  if (!IsRecordLength(n))
+    return AnyBlockAvx2<false>(src, dst, n, key);
+  if (n % 2 != 0)
+    return DecodeOddRecordAvx2(src, dst, n, key);
+  return DecodeEvenBlock(src, dst, n, kKeyMasks[key], &WidePassAvx2<false, false>);
 }
 
 #undef KESTLE_CIPHER_AVX2
