@@ -21,49 +21,35 @@
 
 #include "kestle/kestle.h"
 #include "support/ratios.h"
+#include "support/record_files.h"
 
 namespace {
 
-constexpr unsigned kRecordLength = 100;
+using kestle_bench::kRecordLength;
+using kestle_bench::records;
+
 constexpr unsigned kRunRecords = 655;     // 65,500 bytes: 64 KiB of whole records
 constexpr unsigned kFileRecords = 40000;  // 4 MB: many distinct runs, still page-cached
 constexpr unsigned kParallelRuns = 256;   // runs of one parallel iteration, over all threads
 
-std::vector<char> records(unsigned n) {
-  std::vector<char> data(static_cast<std::size_t>(n) * kRecordLength);
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>(i * 31 + i / kRecordLength);
-  return data;
-}
-
 // A record file of kFileRecords records, written once and open for the program's life.
 class RecordFile {
  public:
-  explicit RecordFile(bool cypher) {
-    std::wstring const name =
-        (kestle_bench::scratchDir() / (cypher ? "enciphered" : "plain")).wstring();
-    if (FopenName(name.c_str(), kRecordLength, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
-                  OpenFlag::CreateOrTruncate, file_, false) != 0) {
-      std::fprintf(stderr, "cannot open the bench file\n");
-      std::exit(1);
-    }
+  explicit RecordFile(bool cypher) : file_(cypher ? "enciphered" : "plain", cypher) {
     std::vector<char> data = records(kFileRecords);
     unsigned long err = 0;
-    Fmultiwrite(file_, 1, kFileRecords, data.data(), err);
+    Fmultiwrite(file_.get(), 1, kFileRecords, data.data(), err);
     if (err != 0) {
       std::fprintf(stderr, "cannot write the bench file\n");
       std::exit(1);
     }
-    Fflush(file_);
+    Fflush(file_.get());
   }
-  ~RecordFile() { Fclose(file_); }
-  RecordFile(RecordFile const&) = delete;
-  RecordFile& operator=(RecordFile const&) = delete;
-  FioFile* get() const { return file_; }
+  FioFile* get() const { return file_.get(); }
   std::string path() const { return kestle_bench::scratchDir() / "plain"; }
 
  private:
-  FioFile* file_ = nullptr;
+  kestle_bench::RecordFile file_;
 };
 
 // Made on first use and closed by closeFiles before the bench directory goes.

@@ -20,40 +20,17 @@
 
 #include "kestle/kestle.h"
 #include "support/ratios.h"
+#include "support/record_files.h"
 
 namespace {
 
-constexpr unsigned kRecordLength = 100;
+using kestle_bench::kRecordLength;
+using kestle_bench::RecordFile;
+using kestle_bench::records;
+
 constexpr unsigned kChunkRecords = 655;  // 65,500 bytes: 64 KiB of whole records
 constexpr unsigned kSingleRecords = 10000;
 constexpr unsigned kBufferCapacity = 64;
-
-std::vector<char> records(unsigned n) {
-  std::vector<char> data(static_cast<std::size_t>(n) * kRecordLength);
-  for (std::size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>(i * 31 + i / kRecordLength);
-  return data;
-}
-
-// A record file in the bench directory, open for the benchmark's life.
-class RecordFile {
- public:
-  RecordFile(char const* leaf, bool cypher) {
-    std::wstring const name = (kestle_bench::scratchDir() / leaf).wstring();
-    if (FopenName(name.c_str(), kRecordLength, cypher, Sharing::AllowReadWrite, Access::ReadWrite,
-                  OpenFlag::CreateOrTruncate, file_, false) != 0) {
-      std::fprintf(stderr, "cannot open %s\n", leaf);
-      std::exit(1);
-    }
-  }
-  ~RecordFile() { Fclose(file_); }
-  RecordFile(RecordFile const&) = delete;
-  RecordFile& operator=(RecordFile const&) = delete;
-  FioFile* get() const { return file_; }
-
- private:
-  FioFile* file_ = nullptr;
-};
 
 void BM_Pwrite64K(benchmark::State& state) {
   std::vector<char> data = records(kChunkRecords);
