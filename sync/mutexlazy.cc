@@ -45,29 +45,9 @@ void MutexLazy::obtain() {
 }
 
 bool MutexLazy::tryObtain(unsigned int timeout, DeadlockStrategy strategy) {
-  // A compare-exchange rather than an exchange: a failing try must not lower a 2 to 1, or the
-  // next release would wake nobody while a waiter sleeps.
-  std::uint32_t expected = 0;
-  if (lockWord_.compare_exchange_strong(expected, 1, std::memory_order_seq_cst)) {
-    ownerThread_.store(Thread::currentThreadId(), std::memory_order_relaxed);
-    return true;
-  }
-  if (timeout == 0)
-    return false;
-  int const self = Thread::currentThreadId();
-  if (ownerThread_.load(std::memory_order_relaxed) == self) {
-    if (strategy == FailQuietly)
-      return false;
-    if (strategy != WaitAnyway) {
-      SysFailure::panic2(false, L"mutexlazy", L"MutexLazy::tryObtain", 93, mutexName_, self);
-      return false;
-    }
-  }
-  Stat::Call timed(statId_, 0);
-  if (!waitAndTryObtain(timeout))
-    return false;
-  ownerThread_.store(self, std::memory_order_relaxed);
-  return true;
+  return kestle_detail::tryObtainWord(lockWord_, ownerThread_, timeout, strategy, statId_,
+                                      L"mutexlazy", L"MutexLazy::tryObtain", 93, mutexName_,
+                                      [this](unsigned t) { return waitAndTryObtain(t); });
 }
 
 void MutexLazy::release() {
