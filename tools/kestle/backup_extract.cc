@@ -54,7 +54,7 @@ class Extractor final : public BuRdr::Restore {
  public:
   Extractor(std::string file, int dir, bool force, PrintingSink& sink)
       : file_(std::move(file)), dir_(dir), force_(force), sink_(sink) {}
-  ~Extractor() { abandon("the backup ended inside it"); }
+  ~Extractor() { abandon("its data could not be read to the end"); }
 
   bool start(Clock::UniversalTime const&, wchar_t const*) override { return started = true; }
   void finished(unsigned long long) override { finishedRead = true; }

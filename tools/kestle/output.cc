@@ -36,7 +36,7 @@ std::string shown(std::wstring_view text) {
       safe += L"\\t";
     } else if (u < 0x20 || (u >= 0x7F && u < 0xA0)) {
       safe += L"\\x";
-      safe += WString(FString::numstr(u, 16, 2, L'0'));
+      safe += static_cast<wchar_t const*>(FString::numstr(u, 16, 2, L'0'));
     } else {
       safe += c;
     }
