@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -42,6 +43,8 @@ bool writeAll(int fd, char const* bytes, std::size_t length) {
     ssize_t const n = ::write(fd, bytes, length);
     if (n < 0 && errno == EINTR)
       continue;
+    if (n == 0)
+      errno = EIO;
     if (n <= 0)
       return false;
     bytes += n;
@@ -59,8 +62,7 @@ class Extractor final : public BuRdr::Restore {
   bool start(Clock::UniversalTime const&, wchar_t const*) override { return started = true; }
   void finished(unsigned long long) override { finishedRead = true; }
 
-  void unit(wchar_t const* unit, wchar_t const* name, XBuffer& info) override {
-    (void)name;
+  void unit(wchar_t const* unit, wchar_t const*, XBuffer& info) override {
     ++index_;
     std::string stem = safeStem(unit);
     if (stem.empty() || used_.count(stem) != 0) {
