@@ -27,12 +27,10 @@ inline constexpr char kLogSource[] = "fio";
 // heap block of exactly the needed size is taken.
 inline constexpr unsigned kScratchBytes = 8192;
 
-// The key byte under which record `rec` (1-based) is enciphered: with i = rec - 1, the low byte
-// of i plus bits 8 to 14 plus bits 16 to 23, modulo 256. Records 1, 256, 257, 32768, 32769 and
-// 65537 get 0, 255, 1, 126, 0 and 1. Stored files depend on this rule; never change it.
+// The key byte under which record `rec` (1-based) is enciphered; the rule is public (FrecordKey)
+// because the layout of an enciphered file is.
 constexpr unsigned char recordKey(unsigned rec) {
-  std::uint32_t const i = rec - 1u;
-  return static_cast<unsigned char>(i + ((i & 0x7FFFu) >> 8) + (i >> 16));
+  return FrecordKey(rec);
 }
 
 // The two log channels of the record layer, both into "ERROR.LOG". The line number belongs to

@@ -6,6 +6,7 @@
 
 #include "kestle/alloc.h"
 #include "kestle/strings.h"
+#include "platform/text_util.h"
 
 // ---- PString -------------------------------------------------------------------------------
 
@@ -286,6 +287,10 @@ WString format(unsigned long long magnitude, bool negative, unsigned radix, unsi
 
 WString FString::numstr(unsigned long long value, unsigned radix, unsigned width, wchar_t fill) {
   return format(value, false, radix, width, fill);
+}
+
+std::string FString::utf8(wchar_t const* text) {
+  return kestle_detail::toUtf8(text);
 }
 
 WString FString::signednumstr(long long value, unsigned radix, unsigned width, wchar_t fill) {

@@ -50,6 +50,15 @@ KESTLE_API WString FGetName(FioFile* file);
 // The bytes a caller's buffer needs for `nrecs` records: nrecs x logrecl, modulo 2^32.
 KESTLE_API unsigned int Fbuflen(FioFile* file, unsigned int nrecs);
 
+// The key byte under which record `rec` (1-based) of an enciphered file is stored: the record's
+// logrecl bytes enciphered with Coding::Encode under this key. With i = rec - 1, the low byte of
+// i plus bits 8 to 14 plus bits 16 to 23, modulo 256; records 1, 256, 257 and 32768 get 0, 255,
+// 1 and 126. Stored files depend on this rule, so it never changes.
+constexpr unsigned char FrecordKey(unsigned int rec) {
+  unsigned int const i = rec - 1u;
+  return static_cast<unsigned char>(i + ((i & 0x7FFFu) >> 8) + (i >> 16));
+}
+
 // ---- Reads ------------------------------------------------------------------------------------
 
 // Reads up to `nrecs` records from record `rec` into `buf` (Fbuflen(file, nrecs) bytes). `nread`

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "kestle/export.h"
 
@@ -123,6 +124,10 @@ class KESTLE_API FString {
   // "YYYY-MM-DDThh:mm:ss.cc" followed by "Z" or the zone offset; "" for a stamp that is not
   // filled.
   static WString iso8601(Clock::UniversalTime const& stamp, bool flag);
+  // The UTF-8 bytes of a wide text (null gives ""), the encoding the platform writes file names,
+  // reports and log lines in. No unit is lost: a lone surrogate is written in its three-byte form
+  // and only a value above U+10FFFF, which no character has, becomes '?'.
+  static std::string utf8(wchar_t const* text);
 };
 
 // The text of a system error code (platform codes and the library's own).

@@ -1,0 +1,153 @@
+// The kestle program, run as a user runs it, on record files and backups made here.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "kestle/kestle.h"
+#include "support/backup_writer.h"
+#include "support/guards.h"
+
+namespace {
+namespace fs = std::filesystem;
+using namespace kestle_test;
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+std::string text(fs::path const& path) {
+  Bytes b = readFile(path);
+  return std::string(b.begin(), b.end());
+}
+
+// Runs the program in dir with the arguments (a shell command line).
+Result kestle(TempDir const& dir, std::string const& args) {
+  std::string const cmd =
+      "cd '" + dir.path().string() + "' && '" KESTLE_TOOL "' " + args + " >stdout.txt 2>stderr.txt";
+  int const raw = std::system(cmd.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text(dir.file("stdout.txt")),
+          text(dir.file("stderr.txt"))};
+}
+
+// Seven enciphered records of 8 bytes: record 3 altered on disk, record 7 left as zeros by
+// growing the file.
+void writeRecords(TempDir const& dir) {
+  char records[] = "apple\0\0\0banana\0\0cherry!!date0004\0\1\2\3\4\5\6\7fig\0\0\0\0\0";
+  FioFile* file = nullptr;
+  ASSERT_EQ(FopenName(dir.wfile("r.dat").c_str(), 8, true, Sharing::AllowRead, Access::ReadWrite,
+                      OpenFlag::CreateOrTruncate, file, false),
+            0u);
+  unsigned long err = 1;
+  Fmultiwrite(file, 1, 6, records, err);
+  ASSERT_EQ(err, 0u);
+  FSetSize(file, 7);
+  Fclose(file);
+  Bytes bytes = readFile(dir.file("r.dat"));
+  bytes.at(2 * 9 + 4) ^= 0x20;
+  writeFile(dir.file("r.dat"), bytes);
+}
+
+TEST(KestleToolTest, RecordFileCommands) {
+  TempDir dir;
+  writeRecords(dir);
+  Result verify = kestle(dir, "verify r.dat --record-length 8 --enciphered");
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_EQ(verify.out,
+            "record 3: broken\nrecord 7: broken, all zeros\n"
+            "7 records of 8 bytes (9 stored): 5 sound, 2 broken\n");
+  EXPECT_EQ(verify.err, "");
+
+  Result dump = kestle(dir, "dump r.dat --record-length 8 --enciphered --from 4 --count 2");
+  EXPECT_EQ(dump.status, 0);
+  EXPECT_EQ(dump.out,
+            "record 4: \"date0004\"\nrecord 5:\n"
+            "  0000  00 01 02 03 04 05 06 07                          |........|\n");
+  Result tail = kestle(dir, "dump r.dat --record-length 8 --enciphered --from 6 --count 3");
+  EXPECT_EQ(tail.status, 1);
+  EXPECT_EQ(tail.out, "record 6: \"fig\" and 5 zero bytes\nrecord 7: broken, all zeros\n");
+  EXPECT_EQ(tail.err, "kestle: r.dat: the file has 7 records; record 8 and later do not exist\n");
+
+  // Read as plain records of 4 bytes, the 63-byte file ends in a part record.
+  Result size = kestle(dir, "size r.dat --record-length 4");
+  EXPECT_EQ(size.status, 0);
+  EXPECT_EQ(size.out,
+            "records: 15\nbytes: 63\nremainder: 3 bytes after record 15, not a whole record\n");
+  EXPECT_EQ(kestle(dir, "verify r.dat --record-length 4").status, 1);
+}
+
+TEST(KestleToolTest, BackupListReportAndExtract) {
+  TempDir dir;
+  Bytes const info{1, 2, 3, 4, 5};
+  Bytes const big = patternBytes(1500, 1);
+  BackupWriter writer;
+  writer.unit(L"customers", L"Customer register", info).data("1;Alice\n").data(big);
+  writer.unit(L"../evil", L"hostile").data("x");
+  writer.unit(L"notes", L"");
+  writer.build().writeTo(dir.file("b.bak"));
+
+  Result list = kestle(dir, "backup list b.bak");
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out,
+            "stamp: 2024-05-17T13:45:30.25Z\nproduct: KESTLE TEST\n"
+            "unit \"customers\", description \"Customer register\", info 5 bytes, data 1508 bytes\n"
+            "unit \"../evil\", description \"hostile\", info 0 bytes, data 1 bytes\n"
+            "unit \"notes\", description \"\", info 0 bytes, data 0 bytes\n"
+            "3 units, 1509 data bytes, " +
+                std::to_string(fs::file_size(dir.file("b.bak"))) + " bytes read\n");
+  Result report = kestle(dir, "backup report b.bak");
+  EXPECT_EQ(report.status, 0);
+  EXPECT_NE(report.out.find(" unitcount=\"3\" netbytes=\"1509\" />\n</backup>\n"),
+            std::string::npos);
+
+  Result extract = kestle(dir, "backup extract b.bak out");
+  EXPECT_EQ(extract.status, 0) << extract.err;
+  Bytes data(big);
+  data.insert(data.begin(), {'1', ';', 'A', 'l', 'i', 'c', 'e', '\n'});
+  EXPECT_EQ(readFile(dir.file("out/customers.dat")), data);
+  EXPECT_EQ(readFile(dir.file("out/customers.info")), info);
+  EXPECT_EQ(text(dir.file("out/unit-2.dat")), "x");
+  EXPECT_FALSE(fs::exists(dir.file("evil.dat")) || fs::exists(dir.file("evil.info")));
+  EXPECT_EQ(extract.err,
+            "kestle: b.bak: unit \"../evil\" has an unsafe name; written as unit-2.dat and "
+            "unit-2.info\n");
+
+  // Existing files stay unless forced; forced, a symbolic link is replaced, never followed.
+  writeFile(dir.file("victim"), Bytes{'v'});
+  fs::remove(dir.file("out/notes.dat"));
+  fs::create_symlink("../victim", dir.file("out/notes.dat"));
+  Result again = kestle(dir, "backup extract b.bak out");
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("cannot create customers.info: File exists"), std::string::npos);
+  EXPECT_EQ(kestle(dir, "backup extract b.bak out --force").status, 0);
+  EXPECT_EQ(text(dir.file("victim")), "v");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.file("out/notes.dat"))));
+}
+
+TEST(KestleToolTest, FaultsAndUsageErrors) {
+  TempDir dir;
+  BackupImage damaged = BackupWriter().unit(L"u", L"n").data("abcd").build();
+  damaged.changeChecksum(1);
+  damaged.writeTo(dir.file("bad.bak"));
+  Result bad = kestle(dir, "backup list bad.bak");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, "kestle: bad.bak: checksum failure (code 0x2000277E: " +
+                         FString::utf8(ErrorDescription::formatMessage(BackupReadError)) + ")\n");
+
+  Result missing = kestle(dir, "verify none.dat --record-length 8");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err,
+            "kestle: none.dat: cannot open the record file (code 2: The system cannot find the "
+            "file specified.)\n");
+  EXPECT_EQ(kestle(dir, "backup report none.bak").status, 2);
+  for (char const* args : {"", "verify r.dat", "dump r.dat --record-length 0", "frobnicate",
+                           "size r.dat --record-length x", "backup extract b.bak"})
+    EXPECT_EQ(kestle(dir, args).status, 2) << args;
+  EXPECT_FALSE(fs::exists(dir.file("ERROR.LOG")));
+}
+
+}  // namespace
