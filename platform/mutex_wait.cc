@@ -91,8 +91,10 @@ bool waitAndTryObtainWord(std::atomic<std::uint32_t>& word, unsigned timeoutMs) 
 
 WaitStat::~WaitStat() {
   std::uint64_t const slept = firstSleepNs;
-  firstSleepNs = 0;
-  addStat(id_, 1, slept != 0 ? monotonicNs() - slept : 0);
+  if (slept != 0) {
+    firstSleepNs = 0;
+    addStat(id_, 0, monotonicNs() - slept);
+  }
 }
 
 }  // namespace kestle_detail

@@ -44,12 +44,12 @@ std::uint64_t monotonicNs();
 // Adds count and ticks to a statistic, on the calling thread's shard of the counters.
 void addStat(Stat::Id id, unsigned long long count, unsigned long long ticks);
 
-// The statistics of one contended wait: adds 1 to the count of id when it ends, and the time
-// from the thread's first sleep inside the scope to its end. A wait that never went to the
-// kernel reads no clock.
+// The statistics of one contended wait: adds 1 to the count of id when it begins (before the
+// wait, so not inside the critical section that follows), and when it ends the time from the
+// thread's first sleep inside the scope. A wait that never went to the kernel reads no clock.
 class WaitStat {
  public:
-  explicit WaitStat(Stat::Id id) : id_(id) {}
+  explicit WaitStat(Stat::Id id) : id_(id) { addStat(id, 1, 0); }
   ~WaitStat();
   WaitStat(WaitStat const&) = delete;
   WaitStat& operator=(WaitStat const&) = delete;

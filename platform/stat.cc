@@ -41,7 +41,8 @@ void addStat(Stat::Id id, unsigned long long count, unsigned long long ticks) {
   if (id >= kIds)
     return;
   Shard& shard = myShard();
-  shard.counts[id].fetch_add(count, std::memory_order_relaxed);
+  if (count != 0)
+    shard.counts[id].fetch_add(count, std::memory_order_relaxed);
   if (ticks != 0)
     shard.ticks[id].fetch_add(ticks, std::memory_order_relaxed);
 }
