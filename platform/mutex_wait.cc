@@ -7,20 +7,24 @@
 #include <unistd.h>
 
 #include "kestle/mutex.h"
-#include "kestle/mutexlazy.h"
-#include "kestle/mutexsimplex.h"
 
 namespace kestle_detail {
 namespace {
 
-std::atomic<unsigned long long> futex_calls{0};
-
 constexpr std::uint64_t kNsPerMs = 1000000;
 constexpr std::uint64_t kSleepBoundNs = kSleepBoundMs * kNsPerMs;
+
+// When the calling thread first slept inside the current WaitStat scope; 0 when it has not.
+constinit thread_local std::uint64_t firstSleepNs [[gnu::tls_model("initial-exec")]] = 0;
 
 std::uint32_t* address(std::atomic<std::uint32_t>& word) {
   static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
   return reinterpret_cast<std::uint32_t*>(&word);
+}
+
+void noteSleep() {
+  if (firstSleepNs == 0)
+    firstSleepNs = monotonicNs();
 }
 
 }  // namespace
@@ -32,8 +36,16 @@ std::uint64_t monotonicNs() {
          static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
-void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::uint64_t deadlineNs) {
-  futex_calls.fetch_add(1, std::memory_order_relaxed);
+void futexWaitFor(std::atomic<std::uint32_t>& word, std::uint32_t expected, unsigned ms) {
+  // A relative timeout: the kernel measures it, so no clock read of ours comes first. EINTR,
+  // EAGAIN and ETIMEDOUT all simply return: the caller looks at the word again.
+  timespec const bound{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
+  ::syscall(SYS_futex, address(word), FUTEX_WAIT | FUTEX_PRIVATE_FLAG, expected, &bound, nullptr,
+            0);
+}
+
+void futexWaitUntil(std::atomic<std::uint32_t>& word, std::uint32_t expected,
+                    std::uint64_t deadlineNs) {
   timespec ts;
   timespec* until = nullptr;
   if (deadlineNs != 0) {
@@ -42,52 +54,47 @@ void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::ui
     until = &ts;
   }
   // FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC deadline, so a wait that is interrupted
-  // and repeated does not stretch its time bound. EINTR, EAGAIN and ETIMEDOUT all simply return:
-  // the caller looks at the word again.
+  // and repeated does not stretch its time bound.
   ::syscall(SYS_futex, address(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, expected, until,
             nullptr, FUTEX_BITSET_MATCH_ANY);
 }
 
 void futexWake(std::atomic<std::uint32_t>& word, int n) {
-  futex_calls.fetch_add(1, std::memory_order_relaxed);
   ::syscall(SYS_futex, address(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, n, nullptr, nullptr, 0);
 }
 
-unsigned long long futexCalls() {
-  return futex_calls.load(std::memory_order_relaxed);
-}
-
-void waitAndObtainWord(std::atomic<std::uint32_t>& word, std::atomic<std::uint32_t>& sleepers) {
-  // Counting ourselves before the exchange lets a releaser that took our 2 out see the count.
-  sleepers.fetch_add(1, std::memory_order_seq_cst);
-  while (word.exchange(2, std::memory_order_seq_cst) != 0) {
-    futexWait(word, 2, monotonicNs() + kSleepBoundNs);
+void waitAndObtainWord(std::atomic<std::uint32_t>& word) {
+  // A word already at 2 goes straight to sleep: exchanging 2 into it would change nothing.
+  if (word.load(std::memory_order_relaxed) == 2) {
+    noteSleep();
+    futexWaitFor(word, 2, kSleepBoundMs);
   }
-  sleepers.fetch_sub(1, std::memory_order_seq_cst);
+  while (word.exchange(2, std::memory_order_seq_cst) != 0) {
+    noteSleep();
+    futexWaitFor(word, 2, kSleepBoundMs);
+  }
 }
 
-bool waitAndTryObtainWord(std::atomic<std::uint32_t>& word, std::atomic<std::uint32_t>& sleepers,
-                          unsigned timeoutMs) {
+bool waitAndTryObtainWord(std::atomic<std::uint32_t>& word, unsigned timeoutMs) {
   std::uint64_t const deadline = monotonicNs() + timeoutMs * kNsPerMs;
-  bool obtained = false;
-  sleepers.fetch_add(1, std::memory_order_seq_cst);
   for (;;) {
-    if (word.exchange(2, std::memory_order_seq_cst) == 0) {
-      obtained = true;
-      break;
-    }
+    if (word.exchange(2, std::memory_order_seq_cst) == 0)
+      return true;
     std::uint64_t const now = monotonicNs();
     if (now >= deadline)
-      break;  // the word stays 2: other waiters are not forgotten
-    futexWait(word, 2, deadline - now < kSleepBoundNs ? deadline : now + kSleepBoundNs);
+      return false;  // the word stays 2: other waiters are not forgotten
+    if (firstSleepNs == 0)
+      firstSleepNs = now;
+    futexWaitUntil(word, 2, deadline - now < kSleepBoundNs ? deadline : now + kSleepBoundNs);
   }
-  sleepers.fetch_sub(1, std::memory_order_seq_cst);
-  return obtained;
 }
 
-void wakeOne(std::atomic<std::uint32_t>& word, std::atomic<std::uint32_t> const& sleepers) {
-  if (sleepers.load(std::memory_order_seq_cst) != 0)
-    futexWake(word, 1);
+WaitStat::~WaitStat() {
+  std::uint64_t const slept = firstSleepNs;
+  if (slept != 0) {
+    firstSleepNs = 0;
+    addStat(id_, 0, monotonicNs() - slept);
+  }
 }
 
 }  // namespace kestle_detail
@@ -95,10 +102,5 @@ void wakeOne(std::atomic<std::uint32_t>& word, std::atomic<std::uint32_t> const&
 Mutex::~Mutex() = default;
 
 wchar_t const* Mutex::name() const {
-  // The base holds no data; the platform knows its two named mutex classes.
-  if (auto const* lazy = dynamic_cast<MutexLazy const*>(this))
-    return lazy->mutexName_;
-  if (auto const* simplex = dynamic_cast<MutexSimplex const*>(this))
-    return simplex->mutexName_;
   return L"";
 }

@@ -26,20 +26,15 @@ LazyWaitObject* MutexLazy::waitObject() {
 }
 
 void MutexLazy::waitAndObtain() {
-  kestle_detail::waitAndObtainWord(lockWord_, waitObject()->sleepers);
+  waitObject();
+  kestle_detail::waitAndObtainWord(lockWord_);
 }
 
 bool MutexLazy::waitAndTryObtain(unsigned int timeout) {
-  return kestle_detail::waitAndTryObtainWord(lockWord_, waitObject()->sleepers, timeout);
+  waitObject();
+  return kestle_detail::waitAndTryObtainWord(lockWord_, timeout);
 }
 
 void MutexLazy::wakeup() {
-  // Only a waiter writes 2, and it publishes the wait object before that, so the object exists
-  // whenever release found 2. Without one, wake anyway rather than risk a sleeper.
-  LazyWaitObject* object = waitObject_.load(std::memory_order_acquire);
-  if (object == nullptr) {
-    kestle_detail::futexWake(lockWord_, 1);
-  } else {
-    kestle_detail::wakeOne(lockWord_, object->sleepers);
-  }
+  kestle_detail::futexWake(lockWord_, 1);
 }

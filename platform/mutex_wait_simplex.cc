@@ -1,5 +1,5 @@
 // The platform's part of MutexSimplex: the constructor and the waiting side. Waiters sleep on the
-// lock word and count themselves in the mutex's event.
+// lock word.
 #include "kestle/mutexsimplex.h"
 #include "platform/mutex_wait.h"
 
@@ -9,13 +9,13 @@ MutexSimplex::MutexSimplex(wchar_t const* name, Stat::Id id)
 }
 
 void MutexSimplex::waitAndObtain() {
-  kestle_detail::waitAndObtainWord(lockWord_, event_.sleepers_);
+  kestle_detail::waitAndObtainWord(lockWord_);
 }
 
 bool MutexSimplex::waitAndTryObtain(unsigned int timeout) {
-  return kestle_detail::waitAndTryObtainWord(lockWord_, event_.sleepers_, timeout);
+  return kestle_detail::waitAndTryObtainWord(lockWord_, timeout);
 }
 
 void MutexSimplex::wakeup() {
-  kestle_detail::wakeOne(lockWord_, event_.sleepers_);
+  kestle_detail::futexWake(lockWord_, 1);
 }

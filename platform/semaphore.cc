@@ -5,7 +5,7 @@
 
 #include "platform/mutex_wait.h"
 
-using kestle_detail::futexWait;
+using kestle_detail::futexWaitUntil;
 using kestle_detail::futexWake;
 
 Semaphore::Semaphore(bool available, unsigned int count)
@@ -25,7 +25,7 @@ void Semaphore::wait() {
     // Count ourselves before the kernel looks at the word: a raise that comes in between either
     // sees the count and wakes us, or its unit makes the kernel refuse to sleep.
     sleepers_.fetch_add(1, std::memory_order_seq_cst);
-    futexWait(units_, 0, 0);
+    futexWaitUntil(units_, 0, 0);
     sleepers_.fetch_sub(1, std::memory_order_seq_cst);
   }
 }
@@ -57,7 +57,7 @@ bool EventSem::posted() const {
 void EventSem::wait() {
   while (word_.load(std::memory_order_acquire) == 0) {
     sleepers_.fetch_add(1, std::memory_order_seq_cst);
-    futexWait(word_, 0, 0);
+    futexWaitUntil(word_, 0, 0);
     sleepers_.fetch_sub(1, std::memory_order_seq_cst);
   }
 }
@@ -68,7 +68,7 @@ bool EventSem::wait(unsigned int timeout) {
     if (kestle_detail::monotonicNs() >= deadline)
       return false;
     sleepers_.fetch_add(1, std::memory_order_seq_cst);
-    futexWait(word_, 0, deadline);
+    futexWaitUntil(word_, 0, deadline);
     sleepers_.fetch_sub(1, std::memory_order_seq_cst);
   }
   return true;

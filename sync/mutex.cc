@@ -2,12 +2,12 @@
 #include "kestle/mutex.h"
 
 #include "kestle/strings.h"
-#include "kestle/thread.h"
 #include "platform/report.h"
+#include "platform/thread_id.h"
 #include "sync/mutex_detail.h"
 
 int Mutex::currentThreadId() {
-  return Thread::currentThreadId();
+  return kestle_detail::threadId();
 }
 
 namespace kestle_detail {
@@ -85,7 +85,7 @@ bool Mutex::ShiftLock::tryLock(Mutex& m, unsigned int timeout, DeadlockStrategy 
   // success but holds (and will release) nothing.
   // Unknown strategies count as ReportDeadlock.
   bool const tolerant = strategy == WaitAnyway || strategy == FailQuietly;
-  return tolerant && m.lockedbyThread() == Thread::currentThreadId();
+  return tolerant && m.lockedbyThread() == kestle_detail::threadId();
 }
 
 void Mutex::ShiftLock::unlock() {

@@ -1,4 +1,5 @@
-// Helpers shared by the two mutex classes: the name copy and the self-test reports.
+// Helpers shared by the two mutex classes: the name copy, the self-test reports, the fast path
+// on the lock word and tryObtain.
 #pragma once
 
 #include <atomic>
@@ -8,7 +9,8 @@
 #include "kestle/failure.h"
 #include "kestle/mutex.h"
 #include "kestle/stat.h"
-#include "kestle/thread.h"
+#include "platform/mutex_wait.h"
+#include "platform/thread_id.h"
 
 namespace kestle_detail {
 
@@ -31,25 +33,47 @@ inline void copyMutexName(wchar_t (&field)[31], wchar_t const* name) {
 void reportRecursiveObtain(wchar_t const* file, wchar_t const* function, unsigned line,
                            wchar_t const* name, int owner);
 
-// tryObtain of both mutex classes, on their lock word and owner id. The fast path is a
-// compare-exchange rather than an exchange: a failing try must not lower a 2 to 1, or the next
-// release would wake nobody while a waiter sleeps. A timeout of 0 never waits, reports nothing
-// and opens no statistics scope. A holder that tries again with a timeout is reported (panic2
-// with the class's file, function and line, the name and its id) unless the strategy says
-// otherwise; `waitAndTryObtain(timeout)` is the class's timed waiting side, timed under `stat`.
+// Takes the lock word from 0 to 1, and only from 0: a word at 2 keeps its mark, so a failing
+// fast path never makes the next release skip the wake-up (nor a waiter exchange once more).
+inline bool takeFreeWord(std::atomic<std::uint32_t>& word) {
+  std::uint32_t expected = 0;
+  return word.compare_exchange_strong(expected, 1, std::memory_order_seq_cst,
+                                      std::memory_order_relaxed);
+}
+
+// The contended part of obtain, out of line so that the fast path needs no stack frame: counts
+// the wait under `stat`, reports a holder that asks again when `checkRecursion` says so (PanicMe
+// with the class's file, function and line, the name and its id), then waits through the
+// class's `waitAndObtain`. A holder that asks again waits like any other thread: it never
+// becomes a second owner, and it goes on once some thread releases the mutex.
+template <class Wait>
+[[gnu::noinline]] void obtainContended(std::atomic<int> const& owner, bool checkRecursion, int self,
+                                       Stat::Id stat, wchar_t const* file, wchar_t const* function,
+                                       unsigned line, wchar_t const* name, Wait waitAndObtain) {
+  WaitStat timed(stat);
+  if (checkRecursion && owner.load(std::memory_order_relaxed) == self)
+    reportRecursiveObtain(file, function, line, name, self);
+  waitAndObtain();
+}
+
+// tryObtain of both mutex classes, on their lock word and owner id. A timeout of 0 never waits,
+// reports nothing and opens no statistics scope. A holder that tries again with a timeout is
+// reported (panic2 with the class's file, function and line, the name and its id) unless the
+// strategy says otherwise; `waitAndTryObtain(timeout)` is the class's timed waiting side,
+// counted under `stat`.
 template <class Wait>
 bool tryObtainWord(std::atomic<std::uint32_t>& word, std::atomic<int>& owner, unsigned timeout,
                    Mutex::DeadlockStrategy strategy, Stat::Id stat, wchar_t const* file,
                    wchar_t const* function, unsigned line, wchar_t const* name,
                    Wait waitAndTryObtain) {
-  std::uint32_t expected = 0;
-  if (word.compare_exchange_strong(expected, 1, std::memory_order_seq_cst)) {
-    owner.store(Thread::currentThreadId(), std::memory_order_relaxed);
+  // The id is read before the lock is taken, so the hold is not lengthened by it.
+  int const self = threadId();
+  if (takeFreeWord(word)) [[likely]] {
+    owner.store(self, std::memory_order_relaxed);
     return true;
   }
   if (timeout == 0)
     return false;
-  int const self = Thread::currentThreadId();
   if (owner.load(std::memory_order_relaxed) == self) {
     if (strategy == Mutex::FailQuietly)
       return false;
@@ -58,7 +82,7 @@ bool tryObtainWord(std::atomic<std::uint32_t>& word, std::atomic<int>& owner, un
       return false;
     }
   }
-  Stat::Call timed(stat, 0);
+  WaitStat timed(stat);
   if (!waitAndTryObtain(timeout))
     return false;
   owner.store(self, std::memory_order_relaxed);

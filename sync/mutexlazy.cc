@@ -5,7 +5,6 @@
 
 #include "kestle/failure.h"
 #include "kestle/strings.h"
-#include "kestle/thread.h"
 #include "platform/report.h"
 #include "sync/mutex_detail.h"
 
@@ -30,18 +29,14 @@ MutexLazy::MutexLazy(bool checkRecursion, wchar_t const* name, Stat::Id id)
 MutexLazy::MutexLazy() : MutexLazy(true, L"", 6) {}
 
 void MutexLazy::obtain() {
-  if (lockWord_.exchange(1, std::memory_order_seq_cst) != 0) {
-    Stat::Call timed(statId_, 0);
-    int const self = Thread::currentThreadId();
-    if (checkRecursion_ && ownerThread_.load(std::memory_order_relaxed) == self) {
-      kestle_detail::reportRecursiveObtain(L"mutexlazy", L"MutexLazy::obtain", 62, mutexName_,
-                                           self);
-    }
-    // A holder that asks again waits here like any other thread: it never becomes a second
-    // owner, and it goes on once some thread releases the mutex.
-    waitAndObtain();
+  // The id is read before the lock is taken, so the hold is not lengthened by it.
+  int const self = kestle_detail::threadId();
+  if (!kestle_detail::takeFreeWord(lockWord_)) [[unlikely]] {
+    kestle_detail::obtainContended(ownerThread_, checkRecursion_, self, statId_, L"mutexlazy",
+                                   L"MutexLazy::obtain", 62, mutexName_,
+                                   [this] { waitAndObtain(); });
   }
-  ownerThread_.store(Thread::currentThreadId(), std::memory_order_relaxed);
+  ownerThread_.store(self, std::memory_order_relaxed);
 }
 
 bool MutexLazy::tryObtain(unsigned int timeout, DeadlockStrategy strategy) {
@@ -52,6 +47,10 @@ bool MutexLazy::tryObtain(unsigned int timeout, DeadlockStrategy strategy) {
 
 void MutexLazy::release() {
   ownerThread_.store(0, std::memory_order_relaxed);
-  if (lockWord_.exchange(0, std::memory_order_seq_cst) == 2)
+  if (lockWord_.exchange(0, std::memory_order_seq_cst) == 2) [[unlikely]]
     wakeup();
+}
+
+wchar_t const* MutexLazy::name() const {
+  return mutexName_;
 }

@@ -3,7 +3,6 @@
 #include "kestle/mutexsimplex.h"
 
 #include "kestle/failure.h"
-#include "kestle/thread.h"
 #include "sync/mutex_detail.h"
 
 namespace {
@@ -19,24 +18,21 @@ MutexSimplex::~MutexSimplex() = default;
 GlobalMutex::~GlobalMutex() = default;
 
 void MutexSimplex::obtain() {
-  if (lockWord_.exchange(1, std::memory_order_seq_cst) != 0) {
-    Stat::Call timed(statId_ != 0 ? statId_ : kObtainStat, 0);
-    int const self = Thread::currentThreadId();
-    if (ownerThread_.load(std::memory_order_relaxed) == self) {
-      kestle_detail::reportRecursiveObtain(L"mutex", L"MutexSimplex::obtain", 263, mutexName_,
-                                           self);
-    }
-    // A holder that asks again waits here like any other thread: it never becomes a second
-    // owner, and it goes on once some thread releases the mutex.
-    waitAndObtain();
+  // The id is read before the lock is taken, so the hold is not lengthened by it.
+  int const self = kestle_detail::threadId();
+  if (!kestle_detail::takeFreeWord(lockWord_)) [[unlikely]] {
+    kestle_detail::obtainContended(ownerThread_, true, self, statId_ != 0 ? statId_ : kObtainStat,
+                                   L"mutex", L"MutexSimplex::obtain", 263, mutexName_,
+                                   [this] { waitAndObtain(); });
   }
-  ownerThread_.store(Thread::currentThreadId(), std::memory_order_relaxed);
+  ownerThread_.store(self, std::memory_order_relaxed);
 }
 
 void MutexSimplex::obtainSeq() {
-  if (lockWord_.exchange(1, std::memory_order_seq_cst) != 0) {
-    Stat::Call timed(statId_ != 0 ? statId_ : kObtainStat, 0);
-    waitAndObtain();
+  if (!kestle_detail::takeFreeWord(lockWord_)) [[unlikely]] {
+    kestle_detail::obtainContended(ownerThread_, false, 0, statId_ != 0 ? statId_ : kObtainStat,
+                                   L"mutex", L"MutexSimplex::obtainSeq", 0, mutexName_,
+                                   [this] { waitAndObtain(); });
   }
 }
 
@@ -49,10 +45,14 @@ bool MutexSimplex::tryObtain(unsigned int timeout, DeadlockStrategy strategy) {
 
 void MutexSimplex::release() {
   ownerThread_.store(0, std::memory_order_relaxed);
-  if (lockWord_.exchange(0, std::memory_order_seq_cst) == 2)
+  if (lockWord_.exchange(0, std::memory_order_seq_cst) == 2) [[unlikely]]
     wakeup();
 }
 
 void MutexSimplex::setName(wchar_t const* name) {
   kestle_detail::copyMutexName(mutexName_, name);
+}
+
+wchar_t const* MutexSimplex::name() const {
+  return mutexName_;
 }

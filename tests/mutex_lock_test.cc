@@ -121,19 +121,6 @@ TEST(ShiftLock, FailedTryHoldsNothingAndAQuietTryLeavesTheThreadsOwnHoldAlone) {
   lock.unlock();
   for (auto const& entry : log)
     EXPECT_EQ(entry.rfind("try", 0), 0u) << entry;
-
-  // The same with a real mutex held through a Lock: that hold stays as it was.
-  MutexLazy real(true, L"slot", 240);
-  kestle_test::ReportCapture reports;
-  Mutex::Lock outer(real, true);
-  {
-    Mutex::ShiftLock quiet;
-    EXPECT_TRUE(quiet.tryLock(real, 50, Mutex::FailQuietly));
-    EXPECT_FALSE(quiet.isLocked());
-  }
-  EXPECT_EQ(real.lockedbyThread(), Mutex::currentThreadId());
-  EXPECT_EQ(real.state(), 1u);
-  EXPECT_EQ(reports.count(), 0u);
 }
 
 }  // namespace

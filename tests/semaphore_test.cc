@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "kestle/kestle.h"
-#include "platform/mutex_wait.h"
 #include "support/wait_until.h"
 
 namespace {
 
+using kestle_test::asleepInFutex;
 using kestle_test::waitUntil;
 
 TEST(Semaphore, GateOfFourLetsAtMostFourThrough) {
@@ -37,14 +37,14 @@ TEST(Semaphore, GateOfFourLetsAtMostFourThrough) {
 
 // Waits on s from another thread and checks that it sleeps in the kernel until raise().
 void expectSleepsUntilRaised(Semaphore& s) {
-  unsigned long long const calls = kestle_detail::futexCalls();
-  std::atomic<bool> through{false};
+  std::atomic<int> id{0};
   std::thread waiter([&] {
+    id.store(Thread::currentThreadId());
     s.wait();
-    through.store(true);
+    id.store(-1);
   });
-  ASSERT_TRUE(waitUntil([&] { return through.load() || kestle_detail::futexCalls() > calls; }));
-  EXPECT_FALSE(through.load());
+  ASSERT_TRUE(waitUntil([&] { return id.load() == -1 || (id.load() > 0 && asleepInFutex(id)); }));
+  EXPECT_NE(id.load(), -1);
   s.raise();
   waiter.join();
 }
@@ -64,18 +64,17 @@ TEST(EventSem, PostWakesEveryWaiterAndStaysPostedUntilReset) {
   EventSem event;
   EXPECT_FALSE(event.posted());
   EXPECT_FALSE(event.wait(10));
-  unsigned long long const calls = kestle_detail::futexCalls();
+  std::atomic<int> ids[3] = {};
   std::vector<std::thread> threads;
   for (int i = 0; i < 3; ++i)
     threads.emplace_back([&, i] {
+      ids[i].store(Thread::currentThreadId());
       if (i == 0)
         event.wait();
       else
         EXPECT_TRUE(event.wait(20000));  // a waiter the post missed gives up
     });
-  ASSERT_TRUE(waitUntil([&] { return kestle_detail::futexCalls() >= calls + 3; }));
-  for (int i = 0; i < 5; ++i)
-    std::this_thread::yield();  // let the last of them reach the kernel
+  ASSERT_TRUE(waitUntil([&] { return kestle_test::allAsleepInFutex(ids); }));
   event.post();
   for (auto& t : threads)
     t.join();

@@ -47,7 +47,8 @@ class KESTLE_API Mutex : private uncopyable, public kestle::Accounted {
   virtual unsigned int state() const = 0;
   // The holder's thread id, or 0 when free (or held without a recorded owner).
   virtual int lockedbyThread() const = 0;
-  // The mutex's name as given at construction ("" when it has none). Never null.
+  // The mutex's name as given at construction ("" when it has none). Never null. The base has
+  // no name and answers ""; the named mutex classes override it.
   virtual wchar_t const* name() const;
 
   // The calling thread's id; never 0. Answered from a per-thread cache, without a system call.

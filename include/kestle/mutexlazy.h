@@ -2,9 +2,10 @@
 //
 // Uncontended obtain and release are one atomic operation each on a 32-bit lock word (0 free,
 // 1 held, 2 held with threads possibly waiting) plus a cached thread-id read; they make no
-// system call, allocate nothing and open no statistics scope. Only contention reaches the
-// waiting side, which sleeps on the lock word and creates the wait object (from the accounted
-// allocation) on the first wait; a mutex that is never contended never holds one.
+// system call, allocate nothing and count no statistic. Only contention reaches the waiting
+// side, which sleeps on the lock word and creates the wait object (from the accounted
+// allocation) on the first wait; a mutex that is never contended never holds one. A release
+// makes the wake-up system call only when the word says a thread may be waiting.
 //
 // Reports:
 //  - obtain by the thread that already holds the mutex, when constructed with checkRecursion:
@@ -15,7 +16,8 @@
 //    value): "MutexLazy::tryObtain" line 93 with the name and the owner id, then false. This test
 //    is made whatever checkRecursion says.
 //  - a lock word that is not 4-aligned at construction: "MutexLazy::MutexLazy" line 122.
-// Contended waits are timed under the statistic given at construction.
+// Each contended obtain or timed try counts 1 under the statistic given at construction, and
+// the time it spent asleep, if it slept, as that statistic's time.
 //
 // Any thread may call obtain, tryObtain, state and lockedbyThread at any time; release is for the
 // holder. The name is fixed at construction.
@@ -50,19 +52,17 @@ class KESTLE_API MutexLazy : public Mutex {
   bool tryObtain(unsigned int timeout, DeadlockStrategy strategy) override;
   unsigned int state() const override { return lockWord_.load(std::memory_order_relaxed); }
   int lockedbyThread() const override { return ownerThread_.load(std::memory_order_relaxed); }
+  wchar_t const* name() const override;
 
  private:
-  friend class Mutex;  // Mutex::name reads mutexName_
-
   // The waiting side, called only after a fast path found the lock word not 0.
   void waitAndObtain();
   bool waitAndTryObtain(unsigned int timeout);
   void wakeup();
   kestle_detail::LazyWaitObject* waitObject();  // created on first need
 
-  // The fields keep their documented order, which callers and the platform's waiting side may
-  // rely on. (ownerThread_ shares the lock word's cache line; moving it away measured faster
-  // with two threads taking turns, but would change the layout.)
+  // The fields keep their documented order, which callers may rely on. ownerThread_ shares the
+  // lock word's cache line, so the holder's owner-id stores touch no second line.
   std::atomic<std::uint32_t> lockWord_;
   std::atomic<kestle_detail::LazyWaitObject*> waitObject_;
   bool checkRecursion_;

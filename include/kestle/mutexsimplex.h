@@ -2,9 +2,9 @@
 //
 // Uncontended obtain and release are one atomic operation each on a 32-bit lock word (0 free,
 // 1 held, 2 held with threads possibly waiting) plus a cached thread-id read; they make no
-// system call and open no statistics scope. Contended waits sleep on the lock word and are timed
-// under the statistic given at construction, or under 5 (obtain, obtainSeq) and 8 (tryObtain)
-// when that is 0.
+// system call and count no statistic. Contended waits sleep on the lock word; each counts 1, and
+// the time it spent asleep, under the statistic given at construction, or under 5 (obtain,
+// obtainSeq) and 8 (tryObtain) when that is 0.
 //
 // Reports:
 //  - obtain by the thread that already holds the mutex: "MutexSimplex::obtain" line 263 with the
@@ -44,22 +44,23 @@ class KESTLE_API MutexSimplex : public Mutex {
   void release() override;
   unsigned int state() const override { return lockWord_.load(std::memory_order_relaxed); }
   int lockedbyThread() const override { return ownerThread_.load(std::memory_order_relaxed); }
+  wchar_t const* name() const override;
   // Keeps the first 30 characters of name (null is taken as "").
   void setName(wchar_t const* name);
 
  private:
-  friend class Mutex;  // Mutex::name reads mutexName_
-
   // The waiting side, called only after a fast path found the lock word not 0.
   void waitAndObtain();
   bool waitAndTryObtain(unsigned int timeout);
   void wakeup();
 
+  // The fields keep their documented order, which callers may rely on. Unlike MutexLazy's, the
+  // owner id lies past the name, on another cache line than the lock word.
   std::atomic<std::uint32_t> lockWord_;
-  EventSem event_;
+  EventSem event_;  // kept for the layout; waiters sleep on the lock word
   wchar_t mutexName_[31];
   Stat::Id statId_;
-  std::atomic<int> ownerThread_;  // away from the lock word's cache line, as in MutexLazy
+  std::atomic<int> ownerThread_;
 };
 
 // A MutexSimplex meant to be shared by the whole process. On this platform it behaves exactly as

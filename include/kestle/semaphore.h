@@ -10,8 +10,6 @@
 
 #include "kestle/export.h"
 
-class MutexSimplex;
-
 // A counting semaphore. wait() takes one unit, blocking while none is free; raise() returns one
 // (and wakes one waiter).
 class KESTLE_API Semaphore {
@@ -54,10 +52,6 @@ class KESTLE_API EventSem {
   bool wait(unsigned int timeout);
 
  private:
-  // A MutexSimplex sleeps on its lock word, but counts its sleepers here so that release
-  // can skip the wake-up call when nobody sleeps.
-  friend class MutexSimplex;
-
   std::atomic<std::uint32_t> word_;
   std::atomic<std::uint32_t> sleepers_;
 };
