@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "kestle/alloc.h"
-#include "kestle/export.h"
 #include "kestle/fio.h"
 #include "kestle/fiowrap.h"
 #include "kestle/strings.h"
@@ -70,7 +69,7 @@ inline constexpr unsigned kReportedRetryLimit = 10;
 // The record file handle: a raw file joined with the record geometry, the cipher switch and a
 // write buffer. Fields 1 to 4 are fixed from open to close, so reads may use them from several
 // threads at once; fields 5 to 8 belong to the write buffer, which one thread at a time uses.
-struct KESTLE_API FioFile {
+struct FioFile {
   Fio::FIOWRAP* fio_;         // the raw file; owned
   bool cypher_;               // records are enciphered
   unsigned int logrecl_;      // bytes of a record as the caller sees it
@@ -133,6 +132,6 @@ struct KESTLE_API FioFile {
 
 // The text that describes how `original` and `copy` differ over `length` bytes, read from the
 // file at `position` for a read that started at record `rec`.
-KESTLE_API WString bufferDifferenceText(bool begin, unsigned int rec, unsigned long long position,
+WString bufferDifferenceText(bool begin, unsigned int rec, unsigned long long position,
                                         WString const& name, char const* original, char const* copy,
                                         unsigned int length);
