@@ -34,6 +34,15 @@ constexpr unsigned char recordKey(unsigned rec) {
   return static_cast<unsigned char>(i + ((i & 0x7FFFu) >> 8) + (i >> 16));
 }
 
+// Numbers in the record layer's report and log texts: decimal, or hexadecimal for byte positions
+// and addresses; no padding.
+inline WString decimal(unsigned long long value) {
+  return FString::numstr(value, 10, 0, L' ');
+}
+inline WString hex(unsigned long long value) {
+  return FString::numstr(value, 16, 0, L' ');
+}
+
 // The two log channels of the record layer, both into "ERROR.LOG". The line number belongs to
 // the channel. Short-write retries go to the error channel; broken records and copy-buffer
 // differences to the warning channel.
@@ -133,5 +142,5 @@ struct FioFile {
 // The text that describes how `original` and `copy` differ over `length` bytes, read from the
 // file at `position` for a read that started at record `rec`.
 WString bufferDifferenceText(bool begin, unsigned int rec, unsigned long long position,
-                                        WString const& name, char const* original, char const* copy,
-                                        unsigned int length);
+                             WString const& name, char const* original, char const* copy,
+                             unsigned int length);

@@ -7,7 +7,6 @@
 // from the accounted allocation.
 #pragma once
 
-
 struct MEMBLOCKS;
 
 // A new store of blocks of 2^blockShift bytes, holding one link. Throws std::bad_alloc when the

@@ -29,8 +29,8 @@ class UniversalTime;
 // accepted and recorded; on Linux it changes nothing. A directory is refused with
 // AccessDenied (5); truncating (OpenFlag::CreateOrTruncate) needs write access, else 87.
 // The position of a new handle is 0.
-unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing,
-                                 OpenFlag openFlag, void*& handle, bool flag);
+unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenFlag openFlag,
+                      void*& handle, bool flag);
 
 // Closes the handle, releases its object and sets `handle` to null, also when closing fails (as
 // with close(2), the descriptor is gone either way) and also when the fault hook answers with a
@@ -50,13 +50,11 @@ unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got
 // with two separate reads of the file, so that a caller comparing the two sees a transfer that
 // did not deliver the same bytes twice. `got` is the count of the first read; copy bytes the
 // second read did not deliver up to `got` are zero. The position advances by `got`.
-unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length,
-                                  unsigned& got);
+unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, unsigned& got);
 
 // Writes `length` bytes of `data` at the handle's position and advances it by the count written,
 // which `written` receives. A full disk gives 112 with the bytes written before it counted.
-unsigned long FioWrite(void* handle, char const* data, unsigned length,
-                                  unsigned& written);
+unsigned long FioWrite(void* handle, char const* data, unsigned length, unsigned& written);
 
 // Makes the data written through any handle of the file durable (fdatasync).
 unsigned long FioFlush(void* handle);
