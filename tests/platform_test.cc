@@ -47,15 +47,18 @@ TEST(AccountedAllocation, CountsEveryBlockWithItsHeaderAndUndoesFailures) {
     t.join();
 }
 
-TEST(LogWriter, HandlerGetsEveryFieldAndTheDefaultWritesWholeLines) {
-  {
-    kestle_test::LogCapture log;
-    doWriteLog("fio", "fioErrorLog", 153, LogTypeError, L"ERROR.LOG", L"a", L"b", 5);
-    auto e = log.entries().at(0);
-    EXPECT_TRUE(e.sourceFile == "fio" && e.category == "fioErrorLog" && e.line == 153 &&
-                e.type == 1 && e.logFile == L"ERROR.LOG" && e.text == L"a" && e.text2 == L"b" &&
-                e.code == 5);
-  }
+TEST(LogWriter, HandlerGetsEveryField) {
+  kestle_test::LogCapture log;
+  doWriteLog("fio", "fioErrorLog", 153, LogTypeError, L"ERROR.LOG", L"a", L"b", 5);
+  auto e = log.entries().at(0);
+  EXPECT_TRUE(e.sourceFile == "fio" && e.category == "fioErrorLog" && e.line == 153 &&
+              e.type == 1 && e.logFile == L"ERROR.LOG" && e.text == L"a" && e.text2 == L"b" &&
+              e.code == 5);
+}
+
+// Each log entry and each report is one whole line, also from concurrent threads, and a text
+// with a line break (a file name, say) cannot forge a line.
+TEST(DefaultWriters, EveryEntryAndReportIsOneLine) {
   kestle_test::TempDir dir;
   Platform::setLogDirectory(dir.path());
   std::vector<std::thread> threads;
@@ -69,6 +72,7 @@ TEST(LogWriter, HandlerGetsEveryFieldAndTheDefaultWritesWholeLines) {
   for (auto& t : threads)
     t.join();
   doWriteLog("fio", "fioWarningLog", 158, LogTypeWarning, L"TEST.LOG", L"x\r\ny\x01", L"\n", 0);
+  SysFailure::panic1(false, L"a.cc", L"f", 1, L"name\n2026-01-01 00:00:00 panic1\x7F\x85");
   Platform::setLogDirectory({});
   auto lines = linesOf(dir.file("TEST.LOG"));
   ASSERT_EQ(lines.size(), 201u);
@@ -77,19 +81,11 @@ TEST(LogWriter, HandlerGetsEveryFieldAndTheDefaultWritesWholeLines) {
     EXPECT_EQ(run, std::string(200, run[0])) << lines[i];
   }
   EXPECT_NE(lines[200].find(" x\\r\\ny\\x01 \\n"), std::string::npos) << lines[200];
-}
-
-// A text with a line break cannot forge a line of ERROR.LOG.
-TEST(DefaultReportHandler, WritesOneLineWithControlCharactersEscaped) {
-  kestle_test::TempDir dir;
-  Platform::setLogDirectory(dir.path());
-  SysFailure::panic1(false, L"a.cc", L"f", 1, L"name\n2026-01-01 00:00:00 panic1\x7F\x85");
-  Platform::setLogDirectory({});
-  auto lines = linesOf(dir.file("ERROR.LOG"));
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_NE(lines[0].find("text1=\"name\\n2026-01-01 00:00:00 panic1\\x7F\\x85\""),
+  auto reports = linesOf(dir.file("ERROR.LOG"));
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_NE(reports[0].find("text1=\"name\\n2026-01-01 00:00:00 panic1\\x7F\\x85\""),
             std::string::npos)
-      << lines[0];
+      << reports[0];
 }
 
 TEST(PlatformHooks, SleepToneAndClockAreReplacedAndRestored) {

@@ -215,6 +215,7 @@ TEST(XBufferTest, ReadsOfAViewNeverReachPastItsEnd) {
   bytes.pos(4).get(4, got);
   EXPECT_EQ(Raw(got, got + 4), (Raw{'a', 0, 'b', 0}));
   EXPECT_EQ(bytes.pos(), 7u);
+  EXPECT_EQ(bytes.getChar(), 0);
 }
 
 TEST(XBufferTest, NestedBuffersRoundTripAndReplaceTheTarget) {
