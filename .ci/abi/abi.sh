@@ -6,44 +6,50 @@
 #                      variables and the layout of every public type they reach
 #
 # Regenerate both after any change to the public interface (and commit them with that change):
-#     .ci/abi/abi.sh update [BUILD_DIR]
-# which configures the default preset (in build/default, or in BUILD_DIR), builds only the library
-# and writes both files. CI runs
+#     .ci/abi/abi.sh update
+# which copies the working tree to /tmp/kestle-abi/src, builds only the library there with the
+# default preset (in /tmp/kestle-abi/build, kept between runs) and writes both files. abidw's
+# output depends on the path of the sources, so building at one fixed place makes the files
+# byte for byte the same on every machine with the same compiler (GCC 12, as the default preset
+# uses) and abidw (Debian's abigail-tools). CI runs
 #     .ci/abi/abi.sh check [BUILD_DIR]
-# which fails on a symbol outside the list, a listed symbol that is gone, or any ABI change that
-# abidiff finds. The files depend on the compiler of the default preset (GCC 12) and on abidw
-# (Debian's abigail-tools), not on where the source or the build lies: source paths are stripped
-# and type ids are hashes, so two builds in different directories give identical files.
+# which compares build/default (or BUILD_DIR) with both files and fails on a symbol outside the
+# list, a listed symbol that is gone, or any ABI change that abidiff finds; where that build lies
+# does not matter to it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 here="$root/.ci/abi"
 mode=${1:-check}
-build=${2:-$root/build/default}
-lib="$build/libkestle.so"
 
 exported() {
   nm -D --defined-only "$1" | awk '{print $NF}' | LC_ALL=C sort
 }
 
+# describe SOURCE_ROOT LIBRARY: the ABI of LIBRARY, with SOURCE_ROOT stripped from paths.
 describe() {
   abidw --no-corpus-path --no-comp-dir-path --no-show-locs --type-id-style hash \
-    --headers-dir "$root/include/kestle" --drop-private-types "$1" |
-    sed "s|path='$root/|path='|"
+    --headers-dir "$1/include/kestle" --drop-private-types "$2" |
+    sed "s|path='$1/|path='|"
 }
 
 case "$mode" in
   update)
-    if [ "$build" = "$root/build/default" ]; then
-      cmake --preset default -S "$root" >/dev/null
-    else
-      cmake --preset default -S "$root" -B "$build" >/dev/null
-    fi
-    cmake --build "$build" --target kestle
-    exported "$lib" >"$here/libkestle.symbols"
-    describe "$lib" >"$here/libkestle.abi"
-    echo "wrote $(wc -l <"$here/libkestle.symbols") symbols and the ABI of $lib"
+    src=/tmp/kestle-abi/src
+    rm -rf "$src"
+    mkdir -p "$src"
+    # Tracked and new files as they are in the working tree; tar keeps their times, so the kept
+    # build recompiles only what changed.
+    (cd "$root" && git ls-files -z --cached --others --exclude-standard |
+      while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
+      tar --null -T - -cf -) | tar -xf - -C "$src"
+    cmake --preset default -S "$src" -B /tmp/kestle-abi/build >/dev/null
+    cmake --build /tmp/kestle-abi/build --target kestle
+    exported /tmp/kestle-abi/build/libkestle.so >"$here/libkestle.symbols"
+    describe "$src" /tmp/kestle-abi/build/libkestle.so >"$here/libkestle.abi"
+    echo "wrote $(wc -l <"$here/libkestle.symbols") symbols and the ABI of libkestle.so"
     ;;
   check)
+    lib="${2:-$root/build/default}/libkestle.so"
     status=0
     extra=$(LC_ALL=C comm -13 "$here/libkestle.symbols" <(exported "$lib"))
     missing=$(LC_ALL=C comm -23 "$here/libkestle.symbols" <(exported "$lib"))
@@ -69,7 +75,7 @@ case "$mode" in
     echo "libkestle.so: $(wc -l <"$here/libkestle.symbols") symbols, ABI as recorded"
     ;;
   *)
-    echo "usage: $0 check|update [BUILD_DIR]" >&2
+    echo "usage: $0 check [BUILD_DIR] | update" >&2
     exit 2
     ;;
 esac
