@@ -12,8 +12,15 @@ install(EXPORT KestleTargets NAMESPACE Kestle:: DESTINATION ${CMAKE_INSTALL_LIBD
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/KestleConfig.cmake.in
   ${PROJECT_BINARY_DIR}/KestleConfig.cmake
   INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Kestle)
+# While the major version is 0 every minor release may change the interface, so only the same
+# minor version is compatible; from 1.0 on, the same major version.
+if(PROJECT_VERSION_MAJOR EQUAL 0)
+  set(KESTLE_COMPATIBILITY SameMinorVersion)
+else()
+  set(KESTLE_COMPATIBILITY SameMajorVersion)
+endif()
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestleConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+  COMPATIBILITY ${KESTLE_COMPATIBILITY})
 install(FILES ${PROJECT_BINARY_DIR}/KestleConfig.cmake ${PROJECT_BINARY_DIR}/KestleConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Kestle)
 

@@ -21,3 +21,12 @@ function(kestle_target_options target)
   endif()
   target_link_libraries(${target} PRIVATE Threads::Threads)
 endfunction()
+
+# The library's own objects: position-independent (they go into the shared library too) and
+# hidden unless a public header marks them KESTLE_API.
+function(kestle_object_options target)
+  kestle_target_options(${target})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/include PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(${target} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+endfunction()

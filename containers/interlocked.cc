@@ -5,26 +5,32 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 namespace {
 // The counter's arithmetic wraps modulo 2^32; computing in unsigned keeps that defined.
 int wrapAdd(int a, int b) {
   return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
 }
+
+// The first 4-byte-aligned address inside the storage.
+void* alignedWord(unsigned char const* storage) {
+  auto address = reinterpret_cast<std::uintptr_t>(storage);
+  return reinterpret_cast<void*>((address + 3) & ~std::uintptr_t{3});
+}
 }  // namespace
 
 int* Interlocked::value32() const {
-  auto address = reinterpret_cast<std::uintptr_t>(storage_);
-  address = (address + 3) & ~std::uintptr_t{3};
-  return reinterpret_cast<int*>(address);
+  return std::launder(static_cast<int*>(alignedWord(storage_)));
 }
 
+// Each constructor begins the life of the int that every other member then works on.
 Interlocked::Interlocked(int value) {
-  *value32() = value;
+  ::new (alignedWord(storage_)) int(value);
 }
 
 Interlocked::Interlocked(Interlocked const& other) {
-  *value32() = other.asInt();
+  ::new (alignedWord(storage_)) int(other.asInt());
 }
 
 Interlocked& Interlocked::operator=(Interlocked const& other) {

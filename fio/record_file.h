@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "kestle/alloc.h"
-#include "kestle/export.h"
 #include "kestle/fio.h"
 #include "kestle/fiowrap.h"
 #include "kestle/strings.h"
@@ -31,6 +30,15 @@ inline constexpr unsigned kScratchBytes = 8192;
 // because the layout of an enciphered file is.
 constexpr unsigned char recordKey(unsigned rec) {
   return FrecordKey(rec);
+}
+
+// Numbers in the record layer's report and log texts: decimal, or hexadecimal for byte positions
+// and addresses; no padding.
+inline WString decimal(unsigned long long value) {
+  return FString::numstr(value, 10, 0, L' ');
+}
+inline WString hex(unsigned long long value) {
+  return FString::numstr(value, 16, 0, L' ');
 }
 
 // The two log channels of the record layer, both into "ERROR.LOG". The line number belongs to
@@ -68,7 +76,7 @@ inline constexpr unsigned kReportedRetryLimit = 10;
 // The record file handle: a raw file joined with the record geometry, the cipher switch and a
 // write buffer. Fields 1 to 4 are fixed from open to close, so reads may use them from several
 // threads at once; fields 5 to 8 belong to the write buffer, which one thread at a time uses.
-struct KESTLE_API FioFile {
+struct FioFile {
   Fio::FIOWRAP* fio_;         // the raw file; owned
   bool cypher_;               // records are enciphered
   unsigned int logrecl_;      // bytes of a record as the caller sees it
@@ -131,6 +139,6 @@ struct KESTLE_API FioFile {
 
 // The text that describes how `original` and `copy` differ over `length` bytes, read from the
 // file at `position` for a read that started at record `rec`.
-KESTLE_API WString bufferDifferenceText(bool begin, unsigned int rec, unsigned long long position,
-                                        WString const& name, char const* original, char const* copy,
-                                        unsigned int length);
+WString bufferDifferenceText(bool begin, unsigned int rec, unsigned long long position,
+                             WString const& name, char const* original, char const* copy,
+                             unsigned int length);

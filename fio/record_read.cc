@@ -16,19 +16,14 @@
 
 namespace {
 
+using kestle_detail::record::decimal;
+using kestle_detail::record::hex;
+
 // Process-wide and read by every read without a lock. Relaxed ordering is enough: a switch only
 // selects a path or a text, and a read that starts after a change sees it.
 std::atomic<bool> extendedLogging{false};
 std::atomic<bool> withCopyBuffer{false};
 std::atomic<bool> useCopyBuffer{false};
-
-WString decimal(unsigned long long value) {
-  return FString::numstr(value, 10, 0, L' ');
-}
-
-WString hex(unsigned long long value) {
-  return FString::numstr(value, 16, 0, L' ');
-}
 
 // The text that names broken record rec + i of a read of `nrecs` records from `rec` of which
 // the file gave `got` whole records. With extended logging it carries the thread id and the

@@ -12,13 +12,8 @@
 
 namespace {
 
-WString decimal(unsigned long long value) {
-  return FString::numstr(value, 10, 0, L' ');
-}
-
-WString hex(unsigned long long value) {
-  return FString::numstr(value, 16, 0, L' ');
-}
+using kestle_detail::record::decimal;
+using kestle_detail::record::hex;
 
 WString address(char const* p) {
   return hex(reinterpret_cast<std::uintptr_t>(p));

@@ -27,15 +27,12 @@ void logWarning(wchar_t const* text) {
 
 namespace {
 
+using kestle_detail::record::decimal;
 using kestle_detail::record::kModule;
 using kestle_detail::record::kReportedRetryLimit;
 
 // A lock violation is another process holding a byte-range lock for a moment: wait and retry.
 constexpr unsigned kLockWaitMs = 70;
-
-WString decimal(unsigned long long value) {
-  return FString::numstr(value, 10, 0, L' ');
-}
 
 // The body of readBytes and readBytes2. `raw` makes one raw read at the given position and
 // stores the count; it returns the raw layer's code.

@@ -7,16 +7,14 @@
 // from the accounted allocation.
 #pragma once
 
-#include "kestle/export.h"
-
 struct MEMBLOCKS;
 
 // A new store of blocks of 2^blockShift bytes, holding one link. Throws std::bad_alloc when the
 // heap is exhausted.
-KESTLE_API MEMBLOCKS* MbInit(unsigned blockShift);
+MEMBLOCKS* MbInit(unsigned blockShift);
 // Adds a link to store (null is ignored).
-KESTLE_API void MbAddLink(MEMBLOCKS* store);
+void MbAddLink(MEMBLOCKS* store);
 // Drops one link and sets store to null; the last link releases the store (null is ignored).
-KESTLE_API void MbFree(MEMBLOCKS*& store);
+void MbFree(MEMBLOCKS*& store);
 // The links a store holds now (0 for null). For tests and diagnostics.
-KESTLE_API unsigned MbLinks(MEMBLOCKS const* store);
+unsigned MbLinks(MEMBLOCKS const* store);

@@ -19,7 +19,6 @@
 // transfers through it. Different handles are independent, also on the same file.
 #pragma once
 
-#include "kestle/export.h"
 #include "kestle/fileopen.h"
 
 namespace Clock {
@@ -30,46 +29,44 @@ class UniversalTime;
 // accepted and recorded; on Linux it changes nothing. A directory is refused with
 // AccessDenied (5); truncating (OpenFlag::CreateOrTruncate) needs write access, else 87.
 // The position of a new handle is 0.
-KESTLE_API unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing,
-                                 OpenFlag openFlag, void*& handle, bool flag);
+unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenFlag openFlag,
+                      void*& handle, bool flag);
 
 // Closes the handle, releases its object and sets `handle` to null, also when closing fails (as
 // with close(2), the descriptor is gone either way) and also when the fault hook answers with a
 // code. A null handle gives 6.
-KESTLE_API unsigned long FioClose(void*& handle);
+unsigned long FioClose(void*& handle);
 
 // Sets the position of the handle's next transfer. A null handle gives 6, a position beyond the
 // largest file offset gives 87. Nothing is read or written.
-KESTLE_API unsigned long FioSetPos(void* handle, unsigned long long position);
+unsigned long FioSetPos(void* handle, unsigned long long position);
 
 // Reads up to `length` bytes at the handle's position into `buffer` and advances the position by
 // the count read, which `got` receives (also on failure: the bytes read before it). Fewer bytes
 // than asked without an error means the file ended.
-KESTLE_API unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got);
+unsigned long FioRead(void* handle, char* buffer, unsigned length, unsigned& got);
 
 // Reads the same range twice, first into `buffer`, then into `copy` (each `length` bytes long),
 // with two separate reads of the file, so that a caller comparing the two sees a transfer that
 // did not deliver the same bytes twice. `got` is the count of the first read; copy bytes the
 // second read did not deliver up to `got` are zero. The position advances by `got`.
-KESTLE_API unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length,
-                                  unsigned& got);
+unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, unsigned& got);
 
 // Writes `length` bytes of `data` at the handle's position and advances it by the count written,
 // which `written` receives. A full disk gives 112 with the bytes written before it counted.
-KESTLE_API unsigned long FioWrite(void* handle, char const* data, unsigned length,
-                                  unsigned& written);
+unsigned long FioWrite(void* handle, char const* data, unsigned length, unsigned& written);
 
 // Makes the data written through any handle of the file durable (fdatasync).
-KESTLE_API unsigned long FioFlush(void* handle);
+unsigned long FioFlush(void* handle);
 
 // The file's size in bytes. `size` is set only on success.
-KESTLE_API unsigned long FioSize(void* handle, unsigned long long& size);
+unsigned long FioSize(void* handle, unsigned long long& size);
 
 // Gives the file `size` bytes: cuts it, or extends it with zeros. Needs write access.
-KESTLE_API unsigned long FioSetSize(void* handle, unsigned long long size);
+unsigned long FioSetSize(void* handle, unsigned long long size);
 
 // The file's modification time as a universal time stamp: date day 1 = 1 January of year 1,
 // time of day in hundredths of a second in UTC, zone 0. Because a time of 0 means "not set", a
 // modification at exactly midnight is given as 8,640,000 (the end) of the day before. `stamp`
 // is set only on success.
-KESTLE_API unsigned long FioGetStamp(void* handle, Clock::UniversalTime& stamp);
+unsigned long FioGetStamp(void* handle, Clock::UniversalTime& stamp);

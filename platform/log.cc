@@ -14,15 +14,15 @@ Platform::LogHandler& handler() {
 }
 
 void defaultWrite(Platform::LogEntry const& e) {
-  using kestle_detail::toUtf8;
+  using kestle_detail::lineUtf8;
   // Built by appending: GCC 12 at -O3 warns (-Wrestrict) on long chains of operator+.
   std::string line = kestle_detail::nowText();
   line.append(" ").append(std::to_string(e.type));
-  line.append(" ").append(e.category);
-  line.append(" ").append(e.sourceFile).append(":").append(std::to_string(e.line));
-  line.append(" ").append(toUtf8(e.text));
+  line.append(" ").append(lineUtf8(e.category));
+  line.append(" ").append(lineUtf8(e.sourceFile)).append(":").append(std::to_string(e.line));
+  line.append(" ").append(lineUtf8(e.text));
   if (e.text2)
-    line.append(" ").append(toUtf8(*e.text2));
+    line.append(" ").append(lineUtf8(*e.text2));
   if (e.code != 0)
     line.append(" code=").append(std::to_string(e.code));
   kestle_detail::appendLine(kestle_detail::logPath(e.logFile.c_str()), line);

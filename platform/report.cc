@@ -35,20 +35,21 @@ char const* opName(Report::Op op) {
   return "report";
 }
 
-// Writes one line to standard error and appends it to ERROR.LOG, then returns.
+// Writes one line to standard error and appends it to ERROR.LOG, then returns. Texts are escaped,
+// so one report is always one line.
 void defaultHandler(Report const& r) {
-  using kestle_detail::toUtf8;
+  using kestle_detail::lineUtf8;
   // Built by appending: GCC 12 at -O3 warns (-Wrestrict) on long chains of operator+.
   std::string line = kestle_detail::nowText();
   line.append(" ").append(opName(r.op)).append(r.flag ? " [1] " : " [0] ");
-  line.append(toUtf8(r.file)).append(":").append(std::to_string(r.line));
-  line.append(" ").append(toUtf8(r.function));
+  line.append(lineUtf8(r.file)).append(":").append(std::to_string(r.line));
+  line.append(" ").append(lineUtf8(r.function));
   if (r.expression)
-    line.append(" expr=\"").append(toUtf8(*r.expression)).append("\"");
+    line.append(" expr=\"").append(lineUtf8(*r.expression)).append("\"");
   if (r.text1)
-    line.append(" text1=\"").append(toUtf8(*r.text1)).append("\"");
+    line.append(" text1=\"").append(lineUtf8(*r.text1)).append("\"");
   if (r.text2)
-    line.append(" text2=\"").append(toUtf8(*r.text2)).append("\"");
+    line.append(" text2=\"").append(lineUtf8(*r.text2)).append("\"");
   if (r.op == Report::Op::Panic1Value || r.op == Report::Op::Panic2) {
     line.append(" value=").append(std::to_string(r.value));
   }

@@ -37,7 +37,45 @@ void putUtf8(std::string& out, char32_t c) {
     out += '?';
   }
 }
+
+// Appends the escape of control character c (C0, DEL or C1) and returns true; false for any
+// other character.
+bool putEscape(std::string& out, char32_t c) {
+  if (c >= 0x20 && c != 0x7F && (c < 0x80 || c >= 0xA0))
+    return false;
+  if (c == '\r') {
+    out += "\\r";
+  } else if (c == '\n') {
+    out += "\\n";
+  } else {
+    static char const kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 0xF];
+  }
+  return true;
+}
 }  // namespace
+
+std::string lineUtf8(std::wstring const& text) {
+  std::string out;
+  for (wchar_t c : text) {
+    if (!putEscape(out, static_cast<char32_t>(c)))
+      putUtf8(out, static_cast<char32_t>(c));
+  }
+  return out;
+}
+
+std::string lineUtf8(std::string const& text) {
+  std::string out;
+  for (char c : text) {
+    // Bytes of 0x80 and above belong to multi-byte characters: kept as they are.
+    auto const byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80 || !putEscape(out, byte))
+      out += c;
+  }
+  return out;
+}
 
 std::string toUtf8(wchar_t const* text) {
   std::string out;
@@ -91,8 +129,8 @@ std::string nowText() {
 }  // namespace kestle_detail
 
 namespace Platform {
-void setLogDirectory(std::filesystem::path dir) {
+void setLogDirectory(char const* dir) {
   std::lock_guard<std::mutex> lock(kestle_detail::dirMutex);
-  kestle_detail::logDirectory() = std::move(dir);
+  kestle_detail::logDirectory() = dir != nullptr ? dir : "";
 }
 }  // namespace Platform

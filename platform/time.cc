@@ -5,10 +5,26 @@
 #include <cwchar>
 
 #include "kestle/clock.h"
+#include "kestle/platform/control.h"
 #include "kestle/strings.h"
 #include "kestle/timer.h"
 
 // ---- Timers --------------------------------------------------------------------------------
+
+namespace {
+Platform::ClockHook& clockHook() {
+  static Platform::ClockHook h;
+  return h;
+}
+}  // namespace
+
+namespace Platform {
+ClockHook setClockHook(ClockHook hook) {
+  ClockHook old = std::move(clockHook());
+  clockHook() = std::move(hook);
+  return old;
+}
+}  // namespace Platform
 
 namespace SystemTimer {
 
@@ -19,6 +35,8 @@ unsigned long long frequency() {
 }
 
 unsigned long long counter() {
+  if (Platform::ClockHook const& hook = clockHook())
+    return hook();
   return static_cast<unsigned long long>(Counter::now().time_since_epoch().count());
 }
 

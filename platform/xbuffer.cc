@@ -8,6 +8,7 @@
 
 #include "kestle/alloc.h"
 #include "kestle/xbuffer.h"
+#include "platform/utf16.h"
 
 namespace {
 
@@ -39,13 +40,6 @@ void putUnit(XBuffer& buffer, std::uint32_t unit) {
   unsigned char bytes[2] = {static_cast<unsigned char>(unit),
                             static_cast<unsigned char>(unit >> 8)};
   buffer.add(2, bytes);
-}
-
-bool isHighSurrogate(std::uint32_t u) {
-  return u >= 0xD800 && u <= 0xDBFF;
-}
-bool isLowSurrogate(std::uint32_t u) {
-  return u >= 0xDC00 && u <= 0xDFFF;
 }
 
 }  // namespace
@@ -156,24 +150,8 @@ XBufferC& XBufferC::getWStr(WString& text) {
     return *this;
   }
   // At most one character per unit, bounded by the view's length.
-  std::vector<wchar_t, kestle::Allocator<wchar_t>> chars;
-  chars.reserve(std::size_t{units} + 1);
-  char const* p = data_ + pos_;
-  auto unitAt = [p](std::uint32_t k) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(p[2 * k])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(p[2 * k + 1])) << 8;
-  };
-  for (std::uint32_t k = 0; k < units; ++k) {
-    std::uint32_t u = unitAt(k);
-    if (isHighSurrogate(u) && k + 1 < units && isLowSurrogate(unitAt(k + 1))) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (unitAt(k + 1) - 0xDC00);
-      ++k;
-    }
-    if (u == 0)
-      break;
-    chars.push_back(static_cast<wchar_t>(u));
-  }
-  chars.push_back(0);
+  std::vector<wchar_t, kestle::Allocator<wchar_t>> chars(std::size_t{units} + 1);
+  chars[kestle_detail::utf16::decode(data_ + pos_, units, chars.data())] = 0;
   pos_ += 2 * units;
   text = chars.data();
   return *this;

@@ -150,6 +150,26 @@ TEST_F(ReaderTest, NoProgressAtRateZeroOrBeyondTheTimerResolution) {
   }
 }
 
+// The interval restarts at each report: data chunks 0.6 intervals apart bring one every second.
+TEST_F(ReaderTest, ProgressIntervalRestartsAfterEachReport) {
+  unsigned long long ticks = 0;
+  kestle_test::ClockGuard clock([&] { return ticks; });
+  restore_.rate = 1000;
+  restore_.onData = [&](std::uint32_t n) {
+    ticks += n != 0 ? SystemTimer::frequency() * 6 / 10000 : 0;
+  };
+  BackupImage image = twoUnits().build();
+  run(image);
+  Calls progress;
+  for (auto const& call : restore_.calls) {
+    if (startsWith(call, L"progress"))
+      progress.push_back(call);
+  }
+  auto after = [&](std::size_t chunk) { return std::to_wstring(image.chunks[chunk].end()); };
+  EXPECT_EQ(progress, (Calls{L"progress " + after(2) + L" customers Customer register",
+                             L"progress " + after(6) + L" orders Orders"}));
+}
+
 // The reader stops by itself: even a sink that stays ok hears "aborted" once and nothing after.
 TEST_F(ReaderTest, ProgressFalseAbortsOnce) {
   RecordingSink sink(false);

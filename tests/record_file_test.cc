@@ -67,6 +67,9 @@ TEST_F(RecordFileTest, SetSizeInRecords) {
   EXPECT_EQ(std::filesystem::file_size(path_), 5050000000ull);
   Fsize(file_, nrecs);
   EXPECT_EQ(nrecs, 50000000u);
+  std::filesystem::resize_file(path_, 101 * 0x100000001ull);  // 2^32 + 1 records: saturates
+  Fsize(file_, nrecs);
+  EXPECT_EQ(nrecs, 0xFFFFFFFFu);
   EXPECT_EQ(reports_.count(), 0u);
 
   kestle_test::FileCalls calls(kestle_test::failOn(Op::SetSize, SysError::DiskFull));

@@ -202,6 +202,22 @@ TEST(XBufferTest, TruncatedOrLyingCountsReadAsEmptyAndStopAtTheEnd) {
   }
 }
 
+// Views of the front of longer memory: nothing beyond a view's end may show, though bytes lie
+// there. A count of 2 is two units or two bytes; each view holds less.
+TEST(XBufferTest, ReadsOfAViewNeverReachPastItsEnd) {
+  Raw const memory{2, 0, 0, 0, 'a', 0, 'b', 'c'};
+  XBufferC text(6, memory.data()), bytes(7, memory.data());
+  EXPECT_EQ(nextText(text), L"");
+  XBuffer nested;
+  XBufferC(5, memory.data()) >> nested;
+  EXPECT_EQ(nested.len(), 0u);
+  char got[4] = {1, 1, 1, 1};
+  bytes.pos(4).get(4, got);
+  EXPECT_EQ(Raw(got, got + 4), (Raw{'a', 0, 'b', 0}));
+  EXPECT_EQ(bytes.pos(), 7u);
+  EXPECT_EQ(bytes.getChar(), 0);
+}
+
 TEST(XBufferTest, NestedBuffersRoundTripAndReplaceTheTarget) {
   HeapCheck heap;
   XBuffer inner;

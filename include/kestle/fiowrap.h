@@ -24,6 +24,13 @@
 // the file name); failed flush of the main handle before a read-handle read (211, 252); failed
 // read-handle open (221, 263, with the file name); failed read-handle close in close (122,
 // "Fio::close", the code as the value) and in closeReadHandles (67, with the file name).
+//
+// Record locks: the layer opens and closes descriptors of the file as it runs (read handles open
+// on first use and close before every write). Closing any descriptor of a file drops every POSIX
+// (fcntl F_SETLK) record lock that the process holds on that file, whichever descriptor took it.
+// A process that locks byte ranges of a file it also uses through this layer must therefore use
+// open-file-description locks (F_OFD_SETLK, F_OFD_SETLKW), which belong to the descriptor that
+// took them and survive the layer's closes; flock locks survive them too.
 #pragma once
 
 #include <atomic>

@@ -34,7 +34,9 @@ class KESTLE_API Interlocked {
   Interlocked(Interlocked const& other);             // plain copy of other's value
   Interlocked& operator=(Interlocked const& other);  // atomic exchange with other's value
 
-  int* value32() const;  // the first 4-byte-aligned address inside storage_
+  int* value32() const;  // the int living at the first 4-byte-aligned address inside storage_
 
-  char storage_[8];  // room for an aligned 32-bit word whatever the object's own alignment
+  // Room for an aligned 32-bit word whatever the object's own alignment. The constructors create
+  // the int in it; unsigned char, because only such an array may provide storage for an object.
+  unsigned char storage_[8];
 };

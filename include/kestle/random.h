@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 
 #include "kestle/export.h"
 #include "kestle/mutexsimplex.h"
@@ -46,7 +45,9 @@ class KESTLE_API PFRandom final : public PRANG {
   std::uint32_t next() override;
 
  private:
-  std::mt19937 state_;
+  // The std::mt19937 that holds the sequence, made in place by the constructor: kept as bytes so
+  // that this header does without <random>.
+  alignas(8) unsigned char state_[5000];
   MutexSimplex mutex_;
   EventSem event_;
 };

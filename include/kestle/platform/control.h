@@ -8,10 +8,11 @@
 // a hook that records must guard its own state.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "kestle/export.h"
 #include "kestle/stat.h"
@@ -45,8 +46,16 @@ using LogHandler = std::function<void(LogEntry const&)>;
 // Default: one line appended to the named log file (relative names resolve against the log
 // directory).
 KESTLE_API LogHandler setLogHandler(LogHandler h);
-// The directory of relative log file names; the working directory until set.
-KESTLE_API void setLogDirectory(std::filesystem::path dir);
+// The directory of relative log file names: the working directory until set, and again after
+// an empty or null name. Callers pass a std::filesystem::path (or a std::string, or a C string);
+// the path form is a template so that this header does without <filesystem>, which any caller
+// that holds a path has included already.
+KESTLE_API void setLogDirectory(char const* dir);
+template <class Path>
+requires std::is_convertible_v<decltype(std::declval<Path const&>().c_str()), char const*>
+void setLogDirectory(Path const& dir) {
+  setLogDirectory(static_cast<char const*>(dir.c_str()));
+}
 
 enum class FileOp { Open, Close, SetPos, Read, Read2, Write, Flush, Size, SetSize, GetStamp };
 struct FileCall {
@@ -74,6 +83,12 @@ KESTLE_API SleepHook setSleepHook(SleepHook hook);
 using ToneHook = std::function<void(unsigned, unsigned)>;
 // When set, Celesta::tone calls the hook (the default makes no sound).
 KESTLE_API ToneHook setToneHook(ToneHook hook);
+
+using ClockHook = std::function<unsigned long long()>;
+// When set, SystemTimer::counter answers the hook's tick count instead of the monotonic clock's
+// (still SystemTimer::frequency ticks per second), so that a test moves the time that timers and
+// timed rules such as the backup reader's progress interval see.
+KESTLE_API ClockHook setClockHook(ClockHook hook);
 
 // The counts added under id (Stat::incCount and each Stat::Call scope) and the ticks timed.
 KESTLE_API unsigned long long statCount(Stat::Id id);
