@@ -110,8 +110,7 @@ struct KESTLE_API FioFile {
   // the read tried again, up to kReportedRetryLimit reports, after which the read gives up: it
   // returns the bytes of the failed call (0) and sets `*gaveUp`, so that the caller does not
   // take the short count for the end of the file. `gaveUp` may be null; it is cleared first.
-  unsigned int readBytes(unsigned int rec, void* dest, unsigned int nbytes,
-                         bool* gaveUp = nullptr);
+  unsigned int readBytes(unsigned int rec, void* dest, unsigned int nbytes, bool* gaveUp = nullptr);
   // As readBytes, through the raw two-buffer read that fills `original` and `copy` with the same
   // range.
   unsigned int readBytes2(unsigned int rec, char* original, char* copy, unsigned int nbytes,

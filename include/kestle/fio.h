@@ -34,9 +34,10 @@ struct FioFile;
 // stores the new handle in `file`. Returns 0, or the raw layer's code when the file cannot be
 // opened (`file` is then left as it was). A `logrecl` of 0 is reported and refused with
 // InvalidParameter (87), likewise leaving `file` untouched; so is (without a report) an
-// enciphered file with `logrecl` 0xFFFFFFFF, whose stored records would not fit 32 bits. The file's size is checked at once:
-// a size that cannot be read or is not a whole number of records is reported (see Fsize), and
-// the open still succeeds. The trailing flag is passed to the raw layer unchanged.
+// enciphered file with `logrecl` 0xFFFFFFFF, whose stored records would not fit 32 bits. The file's
+// size is checked at once: a size that cannot be read or is not a whole number of records is
+// reported (see Fsize), and the open still succeeds. The trailing flag is passed to the raw layer
+// unchanged.
 KESTLE_API unsigned long FopenName(wchar_t const* name, unsigned int logrecl, bool cypher,
                                    Sharing sharing, Access access, OpenFlag openFlag,
                                    FioFile*& file, bool);

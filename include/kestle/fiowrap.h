@@ -25,9 +25,10 @@
 //  - flush, getSize and setSize act on the main handle without its slot mutex.
 //
 // Reports (module "fiowrap", flag true): no slot for about a second ("Fio::read" 231,
-// "Fio::read2" 276, text the file name); failed flush of the main handle before a read-handle read (211, 252); failed
-// read-handle open (221, 263, with the file name); failed read-handle close in close (122,
-// "Fio::close", the code as the value) and in closeReadHandles (67, with the file name).
+// "Fio::read2" 276, text the file name); failed flush of the main handle before a read-handle read
+// (211, 252); failed read-handle open (221, 263, with the file name); failed read-handle close in
+// close (122, "Fio::close", the code as the value) and in closeReadHandles (67, with the file
+// name).
 #pragma once
 
 #include <atomic>
