@@ -166,8 +166,13 @@ TEST_F(EncipheredReadTest, ScratchMemory) {
     Fmultiread(file_, 1, 1024, buffer_.data(), nread_, eof_);
     Fmultiread(file_, 1, 1025, buffer_.data(), nread_, eof_);
     EXPECT_EQ(nread_, 1025u);
+    // Near the end only the records there are get room: 6 of 2000, in the frame.
+    std::string large(2000 * 7, '\0');
+    Fmultiread(file_, 1095, 2000, large.data(), nread_, eof_);
+    EXPECT_EQ(std::make_pair(nread_, eof_), std::make_pair(6u, true));
+    EXPECT_EQ(large.substr(0, 42), expected(1095, 6));
     long long const block = 1025 * 8 + 8;
-    EXPECT_EQ(held, (std::vector<long long>{0, verified ? 2 * block : block}));
+    EXPECT_EQ(held, (std::vector<long long>{0, verified ? 2 * block : block, 0}));
     EXPECT_EQ(Heapwick::bytesHeld(), before);
     calls_.answerWith({});
   }
