@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "support/record_support.h"
 
@@ -176,36 +175,6 @@ TEST_F(EncipheredReadTest, ScratchMemory) {
     EXPECT_EQ(Heapwick::bytesHeld(), before);
     calls_.answerWith({});
   }
-}
-
-// Readers on four threads at once, over overlapping ranges, on every read path.
-TEST_F(EncipheredReadTest, ParallelReadersGetTheirRecords) {
-  makeFile(300, 13, true);
-  for (int mode = 0; mode < 3; ++mode) {
-    ReadSwitches switches(false, mode == 1, mode == 2);
-    std::vector<std::thread> threads;
-    std::vector<int> wrong(4, 0);
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&, t] {
-        std::string buffer(40 * 13, '\0');
-        for (unsigned k = 0; k < 60; ++k) {
-          unsigned const first = 1 + (k * 37 + t * 11) % 280;
-          unsigned const n = 1 + (k + t) % 40;
-          unsigned nread = 0;
-          bool eof = false;
-          Fmultiread(file_, first, n, buffer.data(), nread, eof);
-          unsigned const want = first + n - 1 <= 300 ? n : 301 - first;
-          if (nread != want || buffer.substr(0, want * 13) != expected(first, want))
-            ++wrong[t];
-        }
-      });
-    }
-    for (auto& t : threads)
-      t.join();
-    EXPECT_EQ(wrong, std::vector<int>(4, 0)) << "mode " << mode;
-  }
-  EXPECT_TRUE(logs_.entries().empty());
-  EXPECT_EQ(reports_.count(), 0u);
 }
 
 // ---- The verified read ----
