@@ -50,7 +50,7 @@ TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
     threads.emplace_back([&, r] {
       std::mt19937 random(static_cast<unsigned>(r) + 1);
       std::vector<char> buffer(kBlock);
-      for (int n = 0; n < 3000; ++n) {
+      for (int n = 0; n < 2000; ++n) {
         unsigned const block = random() % kBlocks;
         unsigned got = 0;
         if (Fio::read(wrap, 1ull * block * kBlock, buffer.data(), kBlock, got) != 0 ||
@@ -61,7 +61,7 @@ TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
   }
   threads.emplace_back([&] {
     std::mt19937 random(99);
-    for (int n = 0; n < 1000; ++n) {
+    for (int n = 0; n < 600; ++n) {
       unsigned const block = random() % kBlocks;
       unsigned written = 0;
       if (Fio::write(wrap, 1ull * block * kBlock, blockBytes(block).data(), kBlock, written) != 0)

@@ -104,16 +104,27 @@ TEST_F(EncipheredReadTest, BrokenOnTheFirstReadOnlyIsReadAgain) {
   EXPECT_EQ(reports_.count(), 0u);
 }
 
-TEST_F(EncipheredReadTest, BrokenOnEveryReadIsReportedAndEndsTheDelivery) {
-  breakRecord(7, [](int) { return true; });
+// On both enciphered paths (the verified one with the record damaged alike in both buffers, so
+// no difference is logged), each at its own report line.
+class BrokenEveryTimeTest : public EncipheredReadTest,
+                            public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BrokenEveryTimeTest, IsReportedAndEndsTheDelivery) {
+  bool const verified = GetParam();
+  ReadSwitches switches(false, verified, false);
+  Op const op = verified ? Op::Read2 : Op::Read;
+  makeFile(10, 8, true);
+  calls_.answerWith(kestle_test::flipByte(
+      op, 6 * 9 + 3, [](int) { return true; }, true, verified));
   Fmultiread(file_, 1, 10, buffer_.data(), nread_, eof_);
   EXPECT_EQ(logs_.texts(),
             (std::vector<std::wstring>{warning(7, 1), warning(7, 2), warning(7, 3)}));
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
-  EXPECT_EQ(calls_.count(Op::Read), 4u);
+  EXPECT_EQ(calls_.count(op), 4u);
   ASSERT_EQ(reports_.count(), 1u);
   kestle_test::expectReport(reports_.reports()[0], Platform::Report::Op::Panic1Text, false,
-                            L"FioFile::multiReadCypher", 499, L"BROKEN FILE: " + name_ + L"7", 0);
+                            verified ? L"FioFile::multiReadCypher2" : L"FioFile::multiReadCypher",
+                            verified ? 646 : 499, L"BROKEN FILE: " + name_ + L"7", 0);
 
   // Records 1 to 6 in their places; record 8 is not handed out as record 7.
   EXPECT_EQ(nread_, 6u);
@@ -129,6 +140,8 @@ TEST_F(EncipheredReadTest, BrokenOnEveryReadIsReportedAndEndsTheDelivery) {
   EXPECT_FALSE(eof_);
   EXPECT_EQ(reports_.count(), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndVerified, BrokenEveryTimeTest, ::testing::Bool());
 
 TEST_F(EncipheredReadTest, ExtendedTextCarriesThreadAndGeometry) {
   ReadSwitches switches(true, false, false);
@@ -266,24 +279,6 @@ TEST_F(VerifiedReadTest, UseCopyDeciphersFromTheCopy) {
   EXPECT_EQ(nread_, 1u);
   EXPECT_EQ(buffer_.substr(0, 9), expected(3, 1));
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
-}
-
-TEST_F(VerifiedReadTest, BrokenRecordIsRetriedAndReportedAtItsOwnLine) {
-  ReadSwitches switches(false, true, false);
-  // Record 4 damaged alike in both buffers: no difference, a broken record.
-  calls_.answerWith(kestle_test::flipByte(
-      Op::Read2, 30 + 2, [](int) { return true; }, true, true));
-  readTwo();
-  EXPECT_EQ(logs_.texts(),
-            (std::vector<std::wstring>{warning(4, 1), warning(4, 2), warning(4, 3)}));
-  EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{10, 20, 30}));
-  EXPECT_EQ(calls_.count(Op::Read2), 4u);
-  ASSERT_EQ(reports_.count(), 1u);
-  kestle_test::expectReport(reports_.reports()[0], Platform::Report::Op::Panic1Text, false,
-                            L"FioFile::multiReadCypher2", 646, L"BROKEN FILE: " + name_ + L"4", 0);
-  EXPECT_EQ(nread_, 1u);
-  EXPECT_FALSE(eof_);
-  EXPECT_EQ(buffer_.substr(0, 9), expected(3, 1));
 }
 
 }  // namespace
