@@ -19,7 +19,7 @@ FioMutex::FioMutex() : MutexLazy(true, L"", kestle_detail::fiowrap::kSlotWaitSta
 FioMutex::~FioMutex() = default;
 
 FIOWRAP::FIOWRAP(wchar_t const* name, void* mainHandle)
-    : fileName_(name), readGate_(true, kSlots), unflushed_(false) {
+    : fileName_(name), readGate_(true, kSlots), unflushed_(false), writesAsked_(0), writesDone_(0) {
   handles_[0].store(mainHandle);
   for (int i = 1; i < kSlots; ++i)
     handles_[i].store(nullptr);
@@ -30,12 +30,8 @@ FIOWRAP::~FIOWRAP() = default;
 
 void FIOWRAP::closeReadHandles() {
   for (int i = 1; i < kSlots; ++i) {
-    // A slot whose handle is not open has nothing to close. It is looked at before its mutex is
-    // taken, so that writing a file nobody reads takes no lock per slot. A read that is opening
-    // that slot's handle just now goes on beside the write, as does any read that takes a slot
-    // after this loop has passed it.
-    if (handles_[i].load(std::memory_order_acquire) == nullptr)
-      continue;
+    // Taken even when the slot's handle is null: a read may hold the slot while it opens that
+    // handle, and the write must not go on until the handle is closed again.
     Mutex::Lock lock(mutexes_[i], true);
     void* handle = handles_[i].load(std::memory_order_relaxed);
     if (handle == nullptr)
@@ -118,6 +114,7 @@ unsigned long getSize(FIOWRAP* wrap, unsigned long long& size) {
 unsigned long setSize(FIOWRAP* wrap, unsigned long long size) {
   if (wrap == nullptr)
     return NoHandleError;
+  FIOWRAP::WriteTurn turn(*wrap);
   wrap->closeReadHandles();
   wrap->unflushed_.store(true);
   return FioSetSize(wrap->handles_[0].load(std::memory_order_relaxed), size);

@@ -92,6 +92,11 @@ struct FioFile {
   unsigned long long recordPosition(unsigned int rec) const {
     return static_cast<unsigned long long>(rec - 1u) * fysrecl_;
   }
+  // Whether a run of `nrecs` records from `rec` ends at or before record 0xFFFFFFFF; the next
+  // record number would wrap to 0 and its position to far beyond every record.
+  static bool runFits(unsigned int rec, unsigned int nrecs) {
+    return nrecs == 0 || nrecs - 1u <= 0xFFFFFFFFu - rec;
+  }
   // Stores nrecs x fysrecl_ in `nbytes` and returns true, or returns false when the product does
   // not fit 32 bits (such a transfer is refused).
   bool physicalBytes(unsigned int nrecs, unsigned int& nbytes) const {
@@ -106,14 +111,19 @@ struct FioFile {
 
   // Reads `nbytes` (a whole number of physical records, else reported) from record `rec` into
   // `dest`; returns the bytes read, fewer when the file ends first. A lock violation is waited
-  // out (70 ms, no limit, silently); any other failure is reported and the read tried again, up
-  // to kReportedRetryLimit reports, after which the bytes of the failed call (0) are returned.
-  unsigned int readBytes(unsigned int rec, void* dest, unsigned int nbytes);
+  // out (70 ms, no limit, silently). A busy file (NoHandleError: no slot came free for a while)
+  // is reported once per call and read again without limit. Any other failure is reported and
+  // the read tried again, up to kReportedRetryLimit reports, after which the read gives up: it
+  // returns the bytes of the failed call (0) and sets `*gaveUp`, so that the caller does not
+  // take the short count for the end of the file. `gaveUp` may be null; it is cleared first.
+  unsigned int readBytes(unsigned int rec, void* dest, unsigned int nbytes, bool* gaveUp = nullptr);
   // As readBytes, through the raw two-buffer read that fills `original` and `copy` with the same
   // range.
-  unsigned int readBytes2(unsigned int rec, char* original, char* copy, unsigned int nbytes);
+  unsigned int readBytes2(unsigned int rec, char* original, char* copy, unsigned int nbytes,
+                          bool* gaveUp = nullptr);
   // Writes `nbytes` from `src` at record `rec`. Returns 0; 112 when the disk is full; the
-  // short-write code when the raw write kept coming back short (four tries); 87 for record 0;
+  // short-write code when the raw write kept coming back short (four tries); 87 for record 0, a
+  // null `src` with bytes to write, or a run passing record 0xFFFFFFFF (nothing is written);
   // otherwise the last code after kReportedRetryLimit reported failures.
   unsigned long writeBytes(unsigned int rec, void const* src, unsigned int nbytes);
 
@@ -126,8 +136,9 @@ struct FioFile {
   void multiReadCypher2(unsigned int attempt, unsigned int rec, unsigned int nrecs, void* out,
                         unsigned int& nread, bool& eof);
   // Enciphers `nrecs` records from `data`, each under its record's key, and writes them in one
-  // transfer. Returns writeBytes's code, 0 for nrecs 0, or 87 when the byte count does not fit
-  // 32 bits.
+  // transfer. Returns writeBytes's code, 0 for nrecs 0, or 87 (before anything is allocated)
+  // when the byte count does not fit 32 bits, `data` is null or the run passes record
+  // 0xFFFFFFFF.
   unsigned long multiWriteCypher(unsigned int recno, unsigned int nrecs, void const* data);
 
   // ---- Write buffer ----

@@ -18,6 +18,9 @@ unsigned long FopenName(wchar_t const* name, unsigned int logrecl, bool cypher, 
     SysFailure::panic1(false, kModule, L"FopenName", 373, name);
     return SysError::InvalidParameter;
   }
+  // An enciphered record is one byte longer than the caller's, which 32 bits cannot hold here.
+  if (cypher && logrecl == 0xFFFFFFFFu)
+    return SysError::InvalidParameter;
   Fio::FIOWRAP* wrap = nullptr;
   // The raw layer takes the access mode before the sharing mode.
   unsigned long const code = Fio::open(name, access, sharing, openFlag, wrap, flag);

@@ -7,6 +7,7 @@
 #include "fio/record_file.h"
 #include "fio/record_read.h"
 #include "kestle/coding.h"
+#include "kestle/errors.h"
 #include "kestle/failure.h"
 #include "kestle/fio.h"
 #include "kestle/fiowrap.h"
@@ -69,8 +70,10 @@ WString brokenRecordText(FioFile const& file, unsigned int rec, unsigned int nre
 void readRun(FioFile& file, unsigned int rec, unsigned int nrecs, char* out, unsigned int& nread,
              bool& eof) {
   if (!file.cypher_) {
-    nread = nrecs == 0 ? 0 : file.readBytes(rec, out, nrecs * file.fysrecl_) / file.fysrecl_;
-    eof = nread < nrecs;
+    bool gaveUp = false;
+    nread =
+        nrecs == 0 ? 0 : file.readBytes(rec, out, nrecs * file.fysrecl_, &gaveUp) / file.fysrecl_;
+    eof = nread < nrecs && !gaveUp;  // a read that gave up says nothing about the file's end
   } else if (kestle_detail::record::readWithCopyBuffer() ||
              kestle_detail::record::readUseCopyBuffer()) {
     file.multiReadCypher2(1, rec, nrecs, out, nread, eof);
@@ -91,6 +94,23 @@ bool readWithCopyBuffer() {
 }
 bool readUseCopyBuffer() {
   return useCopyBuffer.load(std::memory_order_relaxed);
+}
+
+unsigned int scratchRecords(FioFile const& file, unsigned int rec, unsigned int nrecs,
+                            bool& beyondEnd) {
+  beyondEnd = false;
+  nrecs = fittingRecords(file, nrecs);
+  if (nrecs * file.fysrecl_ <= kScratchBytes)
+    return nrecs;  // the frame's buffer serves; no size needed
+  unsigned long long size = 0;
+  if (Fio::getSize(file.fio_, size) != 0)
+    return nrecs;  // the read itself will find where the file ends
+  unsigned long long const start = file.recordPosition(rec);
+  unsigned long long const there = size > start ? (size - start) / file.fysrecl_ : 0;
+  if (there >= nrecs)
+    return nrecs;
+  beyondEnd = true;
+  return static_cast<unsigned int>(there);
 }
 
 void zeroTail(char* buffer, unsigned int filled, unsigned int total) {
@@ -149,12 +169,17 @@ bool SetReadUseCopyBuffer(bool on) {
 
 void Fmultiread(FioFile* file, unsigned int rec, unsigned int nrecs, void* buf, unsigned int& nread,
                 bool& eof) {
+  nread = 0;
+  eof = false;
+  if (nrecs != 0 && (buf == nullptr || !FioFile::runFits(rec, nrecs))) {
+    SysFailure::panic1Ec(false, kestle_detail::record::kModule, L"Fmultiread", 536,
+                         Fio::name(file->fio_), SysError::InvalidParameter);
+    return;
+  }
   // A request whose physical bytes exceed 32 bits is read in runs that fit, so that no byte
   // count wraps. Every run but the last is whole; the first short one ends the delivery.
   char* out = static_cast<char*>(buf);
   unsigned int const most = fittingRecords(*file, 0xFFFFFFFFu);
-  nread = 0;
-  eof = false;
   do {
     unsigned int const left = nrecs - nread;
     unsigned int const run = left < most ? left : most;
@@ -168,6 +193,12 @@ void Fmultiread(FioFile* file, unsigned int rec, unsigned int nrecs, void* buf, 
 }
 
 void Fread(FioFile* file, unsigned int rec, void* buf, bool& eof) {
+  if (buf == nullptr) {
+    SysFailure::panic1Ec(false, kestle_detail::record::kModule, L"Fread", 552,
+                         Fio::name(file->fio_), SysError::InvalidParameter);
+    eof = true;  // nothing delivered
+    return;
+  }
   unsigned int nread = 0;
   readRun(*file, rec, 1, static_cast<char*>(buf), nread, eof);
   // Without a record there is nothing to read in the buffer, whatever the cause.
@@ -178,7 +209,8 @@ void FioFile::multiReadCypher(unsigned int attempt, unsigned int rec, unsigned i
                               unsigned int& nread, bool& eof) {
   using namespace kestle_detail::record;
   static constexpr BrokenReport kReport{L"FioFile::multiReadCypher", 499};
-  nrecs = fittingRecords(*this, nrecs);
+  bool beyondEnd = false;
+  nrecs = scratchRecords(*this, rec, nrecs, beyondEnd);
   unsigned int const nbytes = nrecs * fysrecl_;
   for (;; ++attempt) {
     bool retry;
@@ -186,10 +218,12 @@ void FioFile::multiReadCypher(unsigned int attempt, unsigned int rec, unsigned i
       // A fresh buffer per attempt; a heap block goes back before the wait.
       ScratchBuffer scratch(nbytes);
       char* const physical = scratch.data();
-      unsigned int const bytes = readBytes(rec, physical, nbytes);
+      bool gaveUp = false;
+      unsigned int const bytes = readBytes(rec, physical, nbytes, &gaveUp);
       zeroTail(physical, bytes, nbytes);
       retry = decipherPass(*this, kReport, attempt, rec, nrecs, bytes / fysrecl_, physical, nullptr,
                            static_cast<char*>(out), nread, eof);
+      eof = endOfFile(eof, beyondEnd, gaveUp);
     }
     if (!retry)
       return;

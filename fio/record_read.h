@@ -29,6 +29,20 @@ inline unsigned int fittingRecords(FioFile const& file, unsigned int nrecs) {
   return nrecs < most ? nrecs : most;
 }
 
+// How many of `nrecs` records from `rec` an enciphered read takes scratch room for: all that a
+// 32-bit byte count holds while they fit the frame's buffer; beyond that, no more than the file
+// holds from `rec` now, so that a huge count on a short file allocates nothing for records that
+// do not exist. `beyondEnd` tells whether records were left out for lying past the end.
+unsigned int scratchRecords(FioFile const& file, unsigned int rec, unsigned int nrecs,
+                            bool& beyondEnd);
+
+// The `eof` of an enciphered read whose pass said `passEof`: set when records were left out for
+// lying past the end, cleared when the transfer gave up after its reports (that says nothing
+// about the file's end, and a caller that believed it might cut the file or append over records).
+inline bool endOfFile(bool passEof, bool beyondEnd, bool gaveUp) {
+  return !gaveUp && (passEof || beyondEnd);
+}
+
 // Where a record still broken after the retries is reported.
 struct BrokenReport {
   wchar_t const* function;

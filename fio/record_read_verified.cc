@@ -70,7 +70,8 @@ void FioFile::multiReadCypher2(unsigned int attempt, unsigned int rec, unsigned 
                                void* out, unsigned int& nread, bool& eof) {
   using namespace kestle_detail::record;
   static constexpr BrokenReport kReport{L"FioFile::multiReadCypher2", 646};
-  nrecs = fittingRecords(*this, nrecs);
+  bool beyondEnd = false;
+  nrecs = scratchRecords(*this, rec, nrecs, beyondEnd);
   unsigned int const nbytes = nrecs * fysrecl_;
   unsigned long long const position = recordPosition(rec);
   for (;; ++attempt) {
@@ -80,7 +81,8 @@ void FioFile::multiReadCypher2(unsigned int attempt, unsigned int rec, unsigned 
       ScratchBuffer copyBuffer(nbytes);
       char* const original = originalBuffer.data();
       char* const copy = copyBuffer.data();
-      unsigned int const bytes = readBytes2(rec, original, copy, nbytes);
+      bool gaveUp = false;
+      unsigned int const bytes = readBytes2(rec, original, copy, nbytes, &gaveUp);
       zeroTail(original, bytes, nbytes);
       zeroTail(copy, bytes, nbytes);
 
@@ -92,6 +94,7 @@ void FioFile::multiReadCypher2(unsigned int attempt, unsigned int rec, unsigned 
       }
       retry = decipherPass(*this, kReport, attempt, rec, nrecs, bytes / fysrecl_, original, copy,
                            static_cast<char*>(out), nread, eof);
+      eof = endOfFile(eof, beyondEnd, gaveUp);
       // Compared again whether or not the pass ended early: a difference that comes or goes
       // while the records are deciphered points at memory, not at the file.
       if (std::memcmp(original, copy, nbytes) != 0) {

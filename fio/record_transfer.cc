@@ -38,7 +38,10 @@ constexpr unsigned kLockWaitMs = 70;
 // stores the count; it returns the raw layer's code.
 template <class RawRead>
 unsigned int readRetrying(FioFile const& file, wchar_t const* function, unsigned checkLine,
-                          unsigned reportLine, unsigned int rec, unsigned int nbytes, RawRead raw) {
+                          unsigned reportLine, unsigned int rec, unsigned int nbytes, bool* gaveUp,
+                          RawRead raw) {
+  if (gaveUp != nullptr)
+    *gaveUp = false;
   if (nbytes % file.fysrecl_ != 0) {
     WString const requested = decimal(nbytes);
     WString const recordLength = decimal(file.fysrecl_);
@@ -49,6 +52,7 @@ unsigned int readRetrying(FioFile const& file, wchar_t const* function, unsigned
     return 0;
   unsigned long long const position = file.recordPosition(rec);
   unsigned reports = 0;
+  bool busyReported = false;
   for (;;) {
     unsigned int got = 0;
     unsigned long const code = raw(position, got);
@@ -58,10 +62,24 @@ unsigned int readRetrying(FioFile const& file, wchar_t const* function, unsigned
       SleepMs(kLockWaitMs);
       continue;
     }
-    WString const text(L"readBytes/102", L", ", Fio::name(file.fio_));
-    SysFailure::panic1Ec(true, kModule, function, reportLine, text, code);
-    if (++reports >= kReportedRetryLimit)
+    // NoHandleError from an open file means every slot stayed busy while the raw read waited for
+    // one: the file is busy, not failing. Its first one in a call is reported; then the read
+    // simply tries again (the raw read does the waiting), without limit, so that bytes that
+    // exist are never given up for being busy.
+    bool const busy = code == NoHandleError && file.fio_ != nullptr;
+    if (!busy || !busyReported) {
+      WString const text(L"readBytes/102", L", ", Fio::name(file.fio_));
+      SysFailure::panic1Ec(true, kModule, function, reportLine, text, code);
+    }
+    if (busy) {
+      busyReported = true;
+      continue;
+    }
+    if (++reports >= kReportedRetryLimit) {
+      if (gaveUp != nullptr)
+        *gaveUp = true;
       return got;
+    }
   }
 }
 
@@ -85,17 +103,17 @@ void waitAndLogRetry(WString const& name, unsigned int requested, unsigned int w
 
 }  // namespace
 
-unsigned int FioFile::readBytes(unsigned int rec, void* dest, unsigned int nbytes) {
+unsigned int FioFile::readBytes(unsigned int rec, void* dest, unsigned int nbytes, bool* gaveUp) {
   char* const buffer = static_cast<char*>(dest);
-  return readRetrying(*this, L"FioFile::readBytes", 249, 265, rec, nbytes,
+  return readRetrying(*this, L"FioFile::readBytes", 249, 265, rec, nbytes, gaveUp,
                       [&](unsigned long long position, unsigned int& got) {
                         return Fio::read(fio_, position, buffer, nbytes, got);
                       });
 }
 
-unsigned int FioFile::readBytes2(unsigned int rec, char* original, char* copy,
-                                 unsigned int nbytes) {
-  return readRetrying(*this, L"FioFile::readBytes2", 274, 291, rec, nbytes,
+unsigned int FioFile::readBytes2(unsigned int rec, char* original, char* copy, unsigned int nbytes,
+                                 bool* gaveUp) {
+  return readRetrying(*this, L"FioFile::readBytes2", 274, 291, rec, nbytes, gaveUp,
                       [&](unsigned long long position, unsigned int& got) {
                         return Fio::read2(fio_, position, original, copy, nbytes, got);
                       });
@@ -103,8 +121,9 @@ unsigned int FioFile::readBytes2(unsigned int rec, char* original, char* copy,
 
 unsigned long FioFile::writeBytes(unsigned int rec, void const* src, unsigned int nbytes) {
   // Record 0 does not exist; its position would wrap to about 4 G records times the record
-  // length and grow the file to that size.
-  if (rec == 0)
+  // length and grow the file to that size. A run past record 0xFFFFFFFF would put its later
+  // records where no record number reaches them.
+  if (rec == 0 || (nbytes != 0 && (src == nullptr || !runFits(rec, (nbytes - 1) / fysrecl_ + 1))))
     return SysError::InvalidParameter;
   unsigned long long const position = recordPosition(rec);
   char const* const data = static_cast<char const*>(src);

@@ -18,7 +18,7 @@ unsigned long FioFile::multiWriteCypher(unsigned int recno, unsigned int nrecs, 
   if (nrecs == 0)
     return 0;
   unsigned int total = 0;
-  if (!physicalBytes(nrecs, total))
+  if (data == nullptr || !runFits(recno, nrecs) || !physicalBytes(nrecs, total))
     return SysError::InvalidParameter;
   ScratchBuffer scratch(total);
   char* const out = scratch.data();
@@ -80,6 +80,11 @@ bool growBuffer(FioFile& file, unsigned int nrecs) {
 }  // namespace
 
 void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data) {
+  if (data == nullptr) {
+    SysFailure::panic1Ec(false, kModule, L"Fbufwrite", 760, Fio::name(file->fio_),
+                         SysError::InvalidParameter);
+    return;
+  }
   if (nrecs == 0) {
     kestle_detail::Reporter::PanicMe(false, kModule, L"Fbufwrite", 762, nullptr, nullptr, 0);
     if (file->bufcapacity_ == 0) {
@@ -90,8 +95,9 @@ void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data
   }
   if (nrecs > file->bufcapacity_ && growBuffer(*file, nrecs)) {
     // A fresh, empty buffer: the record starts a run.
-  } else if (file->bufcount_ > 0 && (recno != file->bufstart_ + file->bufcount_ ||
+  } else if (file->bufcount_ > 0 && (recno != file->bufstart_ + file->bufcount_ || recno == 0 ||
                                      file->bufcount_ >= file->bufcapacity_)) {
+    // (Record 0 after record 0xFFFFFFFF does not continue the run, though the sum wraps to it.)
     file->flushBuffer();
   }
   if (file->bufcount_ == 0)

@@ -110,41 +110,78 @@ unsigned long writeAt(int fd, char const* data, unsigned n, unsigned long long o
   return 0;
 }
 
-int openFlags(Access access, OpenFlag openFlag, bool& ok) {
-  ok = true;
-  int flags = O_CLOEXEC;
+int accessFlags(Access access, bool& ok) {
   switch (access) {
     case Access::Read:
-      flags |= O_RDONLY;
-      break;
+      return O_RDONLY;
     case Access::Write:
-      flags |= O_WRONLY;
-      break;
+      return O_WRONLY;
     case Access::ReadWrite:
-      flags |= O_RDWR;
-      break;
+      return O_RDWR;
     default:
       ok = false;
+      return 0;
   }
+}
+
+int openFd(std::string const& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Opens `path` as `openFlag` asks and tells whether the open created the file: an open that may
+// create first tries to create exclusively and, when the file exists, opens it without creating.
+// A file that comes and goes between the two tries is tried again a few times; after that it is
+// opened the plain way and counted as created (which costs at most one directory sync too many).
+int openAndLearn(std::string const& path, int flags, OpenFlag openFlag, bool& created) {
+  created = false;
   switch (openFlag) {
     case OpenFlag::OpenExisting:
-      break;
-    case OpenFlag::OpenOrCreate:
-      flags |= O_CREAT;
-      break;
+      return openFd(path, flags);
     case OpenFlag::CreateNew:
-      flags |= O_CREAT | O_EXCL;
-      break;
-    case OpenFlag::CreateOrTruncate:
-      // Emptying a file through a handle that may not write to it is a contradiction.
-      if (access == Access::Read)
-        ok = false;
-      flags |= O_CREAT | O_TRUNC;
-      break;
+      created = true;
+      return openFd(path, flags | O_CREAT | O_EXCL);
     default:
-      ok = false;
+      break;
   }
-  return flags;
+  int const existing = openFlag == OpenFlag::CreateOrTruncate ? flags | O_TRUNC : flags;
+  for (int tries = 0; tries < 4; ++tries) {
+    int fd = openFd(path, flags | O_CREAT | O_EXCL);
+    if (fd >= 0 || errno != EEXIST) {
+      created = fd >= 0;
+      return fd;
+    }
+    fd = openFd(path, existing);
+    if (fd >= 0 || errno != ENOENT)
+      return fd;
+  }
+  created = true;
+  return openFd(path, existing | O_CREAT);
+}
+
+// The directory part of a file name: "." for a bare name, "/" for a file at the root.
+std::wstring directoryOf(std::wstring const& name) {
+  std::size_t const slash = name.find_last_of(L'/');
+  if (slash == std::wstring::npos)
+    return L".";
+  return slash == 0 ? L"/" : name.substr(0, slash);
+}
+
+// fsync of a directory, so that the names in it are durable.
+unsigned long syncDirectory(std::wstring const& directory) {
+  int const fd = openFd(kestle_detail::toUtf8(directory), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return systemCodeOf(errno);
+  int r;
+  do {
+    r = ::fsync(fd);
+  } while (r != 0 && errno == EINTR);
+  unsigned long const code = r == 0 ? 0 : systemCodeOf(errno);
+  ::close(fd);
+  return code;
 }
 
 }  // namespace
@@ -158,15 +195,26 @@ unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenF
         Platform::FileCall{Platform::FileOp::Open, nullptr, name != nullptr ? name : L"", 0, 0});
     if (refused(fault))
       return fault->code;
-    bool ok = false;
-    int flags = openFlags(access, openFlag, ok);
+    bool ok = true;
+    int const flags = accessFlags(access, ok) | O_CLOEXEC;
+    switch (openFlag) {
+      case OpenFlag::OpenExisting:
+      case OpenFlag::OpenOrCreate:
+      case OpenFlag::CreateNew:
+        break;
+      case OpenFlag::CreateOrTruncate:
+        // Emptying a file through a handle that may not write to it is a contradiction.
+        ok = ok && access != Access::Read;
+        break;
+      default:
+        ok = false;
+    }
     if (name == nullptr || !ok)
       return SysError::InvalidParameter;
 
     std::string path = kestle_detail::toUtf8(name);
-    do {
-      fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    bool created = false;
+    fd = openAndLearn(path, flags, openFlag, created);
     if (fd < 0)
       return systemCodeOf(errno);
 
@@ -191,6 +239,7 @@ unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenF
     f->access = access;
     f->sharing = sharing;
     f->flag = flag;
+    f->directoryUnsynced.store(created);
     f->name = std::move(kept);
     f->transferCall.handle = f;
     f->transferCall.name = std::move(callName);
@@ -309,7 +358,24 @@ unsigned long FioFlush(void* handle) {
   do {
     r = ::fdatasync(f->fd);
   } while (r != 0 && errno == EINTR);
-  return r == 0 ? 0 : systemCodeOf(errno);
+  if (r != 0)
+    return systemCodeOf(errno);
+  if (!f->directoryUnsynced.exchange(false))
+    return 0;
+  std::wstring const directory = directoryOf(static_cast<wchar_t const*>(f->name));
+  Fault dirFault = kestle_detail::askFileFault(
+      Platform::FileCall{Platform::FileOp::Flush, handle, directory, 0, 0});
+  unsigned long const code = refused(dirFault) ? dirFault->code : syncDirectory(directory);
+  if (code != 0)
+    f->directoryUnsynced.store(true);  // the next flush tries again
+  return code;
+}
+
+unsigned long FioFlushVisible(void* handle) {
+  Fault fault = kestle_detail::askAbout(Platform::FileOp::Flush, handle, 0, 0);
+  if (refused(fault))
+    return fault->code;
+  return handle == nullptr ? SysError::InvalidHandle : 0;
 }
 
 unsigned long FioSize(void* handle, unsigned long long& size) {

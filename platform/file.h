@@ -26,7 +26,8 @@ class UniversalTime;
 }
 
 // Opens the file `name` and stores a new handle in `handle`; on failure stores null. `flag` is
-// accepted and recorded; on Linux it changes nothing. A directory is refused with
+// accepted and recorded; on Linux it changes nothing. The handle remembers whether this open
+// created the file (see FioFlush). A directory is refused with
 // AccessDenied (5); truncating (OpenFlag::CreateOrTruncate) needs write access, else 87.
 // The position of a new handle is 0.
 unsigned long FioOpen(wchar_t const* name, Access access, Sharing sharing, OpenFlag openFlag,
@@ -56,8 +57,17 @@ unsigned long FioRead2(void* handle, char* buffer, char* copy, unsigned length, 
 // which `written` receives. A full disk gives 112 with the bytes written before it counted.
 unsigned long FioWrite(void* handle, char const* data, unsigned length, unsigned& written);
 
-// Makes the data written through any handle of the file durable (fdatasync).
+// Makes the data written through any handle of the file durable (fdatasync). The first successful
+// flush of a handle whose open created the file also syncs the file's directory, so that the new
+// name survives a power loss; the fault hook is asked about that as a second Flush call, named
+// after the directory. When the directory cannot be synced its code is the result and the next
+// flush tries again.
 unsigned long FioFlush(void* handle);
+
+// Makes what was written through `handle` visible through every other handle of the file. On
+// Linux all descriptors of a file read the same page cache, so this writes nothing out; it asks
+// the fault hook (as a Flush) and checks the handle, nothing more.
+unsigned long FioFlushVisible(void* handle);
 
 // The file's size in bytes. `size` is set only on success.
 unsigned long FioSize(void* handle, unsigned long long& size);

@@ -1,6 +1,7 @@
 // The object behind a platform file handle, shared by the primitives in platform/file*.cc.
 #pragma once
 
+#include <atomic>
 #include <optional>
 
 #include "kestle/fileopen.h"
@@ -23,6 +24,8 @@ struct PlatformFile {
   // line, so two handles serving different threads never share the line of a position.
   Platform::FileCall transferCall{};
   bool askingHook = false;  // transferCall is being shown to the hook
+  // The open created the file and no flush has yet made its directory entry durable.
+  std::atomic<bool> directoryUnsynced{false};
 };
 static_assert(sizeof(PlatformFile) >= 64);
 

@@ -100,7 +100,23 @@ TEST(FioTransferTest, TransfersStartAtThePositionAndAdvanceIt) {
   ASSERT_EQ(FioSize(h, size), 0u);
   EXPECT_EQ(size, 8u);
   EXPECT_EQ(readWholeFile(dir.file("f")), std::string("\0\0\0\0ab\0\0", 8));
+
+  // The open created the file: flushes sync its directory until that has once succeeded.
+  std::wstring const directory = dir.path().wstring();
+  kestle_test::FileCalls calls([&](Platform::FileCall const& c) {
+    return c.name == directory ? std::optional(kestle_test::failWith(SysError::IoDevice))
+                               : std::nullopt;
+  });
+  EXPECT_EQ(FioFlush(h), SysError::IoDevice);
+  calls.answerWith({});
   EXPECT_EQ(FioFlush(h), 0u);
+  EXPECT_EQ(FioFlush(h), 0u);
+  EXPECT_EQ(FioFlushVisible(h), 0u);
+  std::vector<std::wstring> names;
+  for (auto const& c : calls.of(Platform::FileOp::Flush))
+    names.push_back(c.name);
+  std::wstring const name = dir.wfile("f");
+  EXPECT_EQ(names, (std::vector<std::wstring>{name, directory, name, directory, name, name}));
 }
 
 TEST(FioTransferTest, RefusalsComeBackAsSystemCodes) {

@@ -159,17 +159,18 @@ TEST_F(FiowrapTest, AfterAWriteTheFirstReadHandleReadFlushesOnceThenReopens) {
 
 class FiowrapReadKindTest : public FiowrapTest, public ::testing::WithParamInterface<ReadKind> {};
 
-// Four reads take slots 0 to 3 and a fifth waits at the gate. Then the fifth operation finds
-// every slot busy: reads hold slots 1 to 3 and a write holds slot 0 while it waits in
-// closeReadHandles for slot 1; the refused read gives its gate unit back.
-TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndNoFreeSlot) {
+// Four reads take slots 0 to 3 and a fifth waits at the gate. Then a write holds slot 0 (parked
+// in its positioning) while reads hold slots 1 to 3: a read waits for a slot; past about a
+// second it reports and fails, gate unit returned; a read that is let go in time delivers.
+TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndAWaitForASlot) {
   ReadKind const kind = GetParam();
   auto const uses = Platform::statCount(89);
   auto const opens = Platform::statCount(90);
+  kestle_test::SleepGate clock;
 
   // Started one after the other, so that each finds the slots before it taken.
-  HeldOp r0(readOp(0));
-  EXPECT_EQ(r0.awaitParked(), main_);
+  auto r0 = std::make_unique<HeldOp>(readOp(0));
+  EXPECT_EQ(r0->awaitParked(), main_);
   HeldOp r1(readOp(16));
   void* h1 = r1.awaitParked();
   auto r2 = std::make_unique<HeldOp>(readOp(32));
@@ -186,34 +187,79 @@ TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndNoFreeSlot) {
   EXPECT_EQ(r2->finish(), 0u);  // gives back slot 2 and a gate unit
   EXPECT_EQ(fifth.finish(), 0u);
   EXPECT_EQ(rec_.count(Op::Read, h2), 2u);  // the fifth read took the freed slot, already open
-  EXPECT_EQ(rec_.count(Op::Open), 3u);
-  EXPECT_EQ(Platform::statCount(89) - uses, 4u);
   EXPECT_EQ(Platform::statCount(90) - opens, 3u);
 
   r2 = std::make_unique<HeldOp>(readOp(32));
   EXPECT_EQ(r2->awaitParked(), h2);
-  EXPECT_EQ(r0.finish(), 0u);
-  size_t const seen = rec_.all().size();
+  HeldOp writer(
+      [&] {
+        unsigned written = 0;
+        return Fio::write(wrap_, 0, pattern(kChunk).data(), kChunk, written);
+      },
+      true, Op::SetPos);
+  EXPECT_EQ(r0->finish(), 0u);
+  EXPECT_EQ(writer.awaitParked(), main_);
+  EXPECT_EQ(clock.slept(), 0u);
+
+  EXPECT_EQ(readChunk(0, kind), NoHandleError);
+  EXPECT_EQ(clock.slept(), 1000u);
+  EXPECT_EQ(onlyReport(ReportOp::Panic1Text, kind.function, kind.noSlotLine).text1, name_);
+
+  clock.close();
+  r0 = std::make_unique<HeldOp>([&] { return readChunk(0, kind); }, false);
+  clock.awaitSleeper();
+  for (HeldOp* op : {&r1, r2.get(), &r3, &writer})
+    EXPECT_EQ(op->finish(), 0u);
+  clock.open();
+  EXPECT_EQ(r0->finish(), 0u);
+  EXPECT_EQ(reports_.count(), 1u);
+
+  // Every gate unit is back: four reads can run at once again.
+  HeldOp a(readOp()), b(readOp()), c(readOp()), d(readOp());
+  for (HeldOp* r : {&a, &b, &c, &d})
+    EXPECT_EQ(r->awaitOutcome(), HeldOp::Outcome::Parked);
+}
+
+// A write that waits for slot 0 goes before a read that comes after it, even though slot 1 is
+// free; the read sleeps until the write is done.
+TEST_F(FiowrapTest, AWaitingWriteGoesBeforeLaterReads) {
+  kestle_test::SleepGate clock;
+  clock.close();
+  HeldOp r0(readOp());
+  r0.awaitParked();
   HeldOp writer(
       [&] {
         unsigned written = 0;
         return Fio::write(wrap_, 0, pattern(kChunk).data(), kChunk, written);
       },
       false);
-  // The write positions the main handle only while it holds slot 0.
-  while (rec_.all().size() == seen)
-    std::this_thread::yield();
-  EXPECT_TRUE(rec_.all()[seen].op == Op::SetPos && rec_.all()[seen].handle == main_);
+  EXPECT_EQ(writer.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);  // on slot 0's mutex
+  HeldOp later(readOp(16));
+  EXPECT_EQ(later.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);
+  EXPECT_GT(clock.slept(), 0u);         // asleep in the wait for a slot ...
+  EXPECT_EQ(rec_.count(Op::Open), 0u);  // ... not through slot 1
+  EXPECT_EQ(r0.finish() + writer.finish(), 0u);
+  clock.open();
+  EXPECT_EQ(later.awaitParked(), main_);
+  EXPECT_EQ(rec_.all().back().op, Op::Read);
+  EXPECT_EQ(rec_.count(Op::Write), 1u);
+  EXPECT_EQ(reports_.count(), 0u);
+}
 
-  EXPECT_EQ(readChunk(0, kind), NoHandleError);
-  EXPECT_EQ(onlyReport(ReportOp::Panic1Text, kind.function, kind.noSlotLine).text1, name_);
-  for (HeldOp* op : {&r1, r2.get(), &r3, &writer})
-    EXPECT_EQ(op->finish(), 0u);
-
-  // Every gate unit is back: four reads can run at once again.
-  HeldOp a(readOp()), b(readOp()), c(readOp()), d(readOp());
-  for (HeldOp* r : {&a, &b, &c, &d})
-    EXPECT_EQ(r->awaitOutcome(), HeldOp::Outcome::Parked);
+// closeReadHandles takes a slot's mutex even while the slot has no handle: a resize waits for a
+// read that is opening slot 1's handle, then closes that handle.
+TEST_F(FiowrapTest, ClosingReadHandlesWaitsForAReadOpeningOne) {
+  HeldOp r0(readOp());
+  r0.awaitParked();
+  HeldOp opening(readOp(), true, Op::Open);
+  opening.awaitParked();
+  HeldOp resize([&] { return Fio::setSize(wrap_, kFileSize); }, false);
+  EXPECT_EQ(resize.awaitOutcome(), HeldOp::Outcome::BlockedBeforeHook);
+  EXPECT_EQ(opening.finish(), 0u);
+  EXPECT_EQ(resize.finish(), 0u);
+  auto const opened = rec_.of(Op::Read).back().handle;  // the handle the parked read opened
+  EXPECT_EQ(rec_.count(Op::Close, opened), 1u);
+  EXPECT_EQ(r0.finish(), 0u);
 }
 
 // After a write, the read through slot 1 flushes the main handle and opens its read handle;

@@ -124,3 +124,48 @@ TEST_F(RecordFileTest, CloseWritesTheBufferFirstAndAlwaysReleases) {
 }
 
 }  // namespace
+
+// Records past 0xFFFFFFFF, a stored record too long for 32 bits and null pointers with a count:
+// refused with 87, nothing written or allocated; functions without a result code report it.
+TEST_F(RecordFileTest, ThirtyTwoBitEdgesAndNullPointersAreRefused) {
+  FioFile* file = nullptr;
+  EXPECT_EQ(FopenName(dir_.wfile("huge").c_str(), 0xFFFFFFFFu, true, Sharing::AllowRead,
+                      Access::ReadWrite, OpenFlag::OpenOrCreate, file, false),
+            SysError::InvalidParameter);
+  EXPECT_EQ(file, nullptr);
+  EXPECT_EQ(heap_.held(), 0);
+  for (bool cypher : {false, true}) {
+    open(8, cypher, cypher ? "enciphered" : "plain");
+    std::string data = recordBytes(2, 8);
+    kestle_test::FileCalls calls;
+    unsigned long err = 0;
+    Fmultiwrite(file_, 0xFFFFFFFFu, 2, data.data(), err);
+    EXPECT_EQ(err, SysError::InvalidParameter);
+    Fmultiwrite(file_, 1, 1, nullptr, err);
+    EXPECT_EQ(err, SysError::InvalidParameter);
+    Fwrite(file_, 1, nullptr);
+    Fbufwrite(file_, 1, 4, nullptr);
+    unsigned nread = 9;
+    bool eof = true;
+    Fmultiread(file_, 0xFFFFFFFFu, 2, data.data(), nread, eof);
+    EXPECT_EQ(std::make_pair(nread, eof), std::make_pair(0u, false));
+    Fmultiread(file_, 1, 1, nullptr, nread, eof);
+    Fread(file_, 1, nullptr, eof);
+    EXPECT_TRUE(eof);
+    EXPECT_EQ(calls.count(Op::Write) + calls.count(Op::Read) + calls.count(Op::Read2), 0u);
+    EXPECT_EQ(file_->bufcapacity_, 0u);
+    auto const r = reports_.reports();
+    ASSERT_EQ(r.size(), 5u);
+    std::pair<wchar_t const*, unsigned> const sites[] = {{L"Fwrite", 753},
+                                                         {L"Fbufwrite", 760},
+                                                         {L"Fmultiread", 536},
+                                                         {L"Fmultiread", 536},
+                                                         {L"Fread", 552}};
+    for (size_t i = 0; i < 5; ++i)
+      expectReport(r[i], ReportOp::Panic1Ec, i == 0, sites[i].first, sites[i].second, name_,
+                   SysError::InvalidParameter);
+    reports_.clear();
+    Fclose(file_);
+  }
+  EXPECT_EQ(std::filesystem::file_size(dir_.file("plain")), 0u);
+}

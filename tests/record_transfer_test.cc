@@ -40,7 +40,9 @@ TEST_F(RecordTransferTest, ReadsWaitOutLockViolationsAndRetryReportedFailures) {
     EXPECT_EQ(reports_.count(), 0u);
   }
   {
-    FileCalls calls(firstCalls(Op::Read, 1, kestle_test::failWith(NoHandleError)));
+    // A busy file is reported once and read again without limit, beyond the bound of failures.
+    FileCalls calls(
+        firstCalls(Op::Read, 2 * kReportedRetryLimit, kestle_test::failWith(NoHandleError)));
     EXPECT_EQ(file_->readBytes(1, buffer, 24), 24u);
     calls.answerWith(firstCalls(Op::Read2, 2, kestle_test::failWith(1117)));
     EXPECT_EQ(file_->readBytes2(1, buffer, copy, 24), 24u);
@@ -68,22 +70,37 @@ TEST_F(RecordTransferTest, ReadOfPartRecordsIsReportedAndGoesOn) {
 }
 
 // A fault that never clears must not hold the caller forever: the transfer gives up after a
-// bounded number of reports.
+// bounded number of reports, and a read that gave up never claims the end of the file.
 TEST_F(RecordTransferTest, LastingFailuresEndAfterBoundedReports) {
   FileCalls calls([](Platform::FileCall const& c) -> Fault {
-    if (c.op == Op::Read || c.op == Op::Write)
+    if (c.op == Op::Read || c.op == Op::Read2 || c.op == Op::Write)
       return kestle_test::failWith(SysError::InvalidHandle);
     return std::nullopt;
   });
-  char buffer[6] = {};
-  EXPECT_EQ(file_->readBytes(1, buffer, 6), 0u);
+  char buffer[24] = {};
+  unsigned nread = 9;
+  bool eof = true;
+  Fmultiread(file_, 1, 4, buffer, nread, eof);
+  EXPECT_EQ(std::make_pair(nread, eof), std::make_pair(0u, false));
+  Fread(file_, 1, buffer, eof);
+  EXPECT_TRUE(eof);  // nothing delivered
   EXPECT_EQ(file_->writeBytes(1, buffer, 6), SysError::InvalidHandle);
-  EXPECT_EQ(calls.count(Op::Read), kReportedRetryLimit);
+  EXPECT_EQ(calls.count(Op::Read), 2 * kReportedRetryLimit);
   EXPECT_EQ(calls.count(Op::Write), kReportedRetryLimit);
+  std::wstring const plainName = name_;
+  Fclose(file_);
+  for (bool verified : {false, true}) {  // the enciphered reads alike
+    kestle_test::ReadSwitches switches(false, verified, false);
+    open(5, true, "enciphered");
+    eof = true;
+    Fmultiread(file_, 1, 4, buffer, nread, eof);
+    EXPECT_EQ(std::make_pair(nread, eof), std::make_pair(0u, false));
+    Fclose(file_);
+  }
   auto const r = reports_.reports();
-  ASSERT_EQ(r.size(), 2 * kReportedRetryLimit);
-  expectReport(r.back(), ReportOp::Panic1Ec, true, L"FioFile::writeBytes", 326,
-               L"writeBytes/102, " + name_, SysError::InvalidHandle);
+  ASSERT_EQ(r.size(), 5 * kReportedRetryLimit);
+  expectReport(r[3 * kReportedRetryLimit - 1], ReportOp::Panic1Ec, true, L"FioFile::writeBytes",
+               326, L"writeBytes/102, " + plainName, SysError::InvalidHandle);
 }
 
 TEST_F(RecordTransferTest, WriteThatStaysShortGivesUpAfterFourTries) {

@@ -12,8 +12,9 @@
 // Transfers retry: a lock violation (33) is waited out 70 ms at a time; a write that keeps coming
 // back short is tried four times in all (with a tone and a line on the "fioErrorLog" channel of
 // ERROR.LOG before each retry) and then fails with ShortWriteError; a full disk (112) fails at
-// once. Other failures are reported through SysFailure (module "fio") and retried a bounded
-// number of times.
+// once. A read of a file that other threads keep busy waits for it (one report per read). Other
+// failures are reported through SysFailure (module "fio") and retried a bounded number of
+// times; a read that gives up then delivers what it has and never claims the end of the file.
 //
 // Threads: the handle has no lock of its own. Reads, Fwrite, Fmultiwrite and the size functions
 // may run on several threads at once; the write buffer (Fbufwrite, Fflushbuf, Fflush) is used by
@@ -32,9 +33,11 @@ struct FioFile;
 // Opens `name` as a record file of `logrecl`-byte records, enciphered when `cypher` is set, and
 // stores the new handle in `file`. Returns 0, or the raw layer's code when the file cannot be
 // opened (`file` is then left as it was). A `logrecl` of 0 is reported and refused with
-// InvalidParameter (87), likewise leaving `file` untouched. The file's size is checked at once:
-// a size that cannot be read or is not a whole number of records is reported (see Fsize), and
-// the open still succeeds. The trailing flag is passed to the raw layer unchanged.
+// InvalidParameter (87), likewise leaving `file` untouched; so is (without a report) an
+// enciphered file with `logrecl` 0xFFFFFFFF, whose stored records would not fit 32 bits. The file's
+// size is checked at once: a size that cannot be read or is not a whole number of records is
+// reported (see Fsize), and the open still succeeds. The trailing flag is passed to the raw layer
+// unchanged.
 KESTLE_API unsigned long FopenName(wchar_t const* name, unsigned int logrecl, bool cypher,
                                    Sharing sharing, Access access, OpenFlag openFlag,
                                    FioFile*& file, bool);
@@ -65,11 +68,16 @@ constexpr unsigned char FrecordKey(unsigned int rec) {
 // receives the number of records delivered; `eof` is set when the file ended first. On an
 // enciphered file a record that fails the cipher's check is logged and the range read again up
 // to three times; a record still broken then is reported and the delivery ends before it:
-// `nread` counts the records ahead of it and `eof` stays false.
+// `nread` counts the records ahead of it and `eof` stays false. A read that gives up after its
+// reported failures likewise ends the delivery with `eof` false. A null `buf` or a run passing
+// record 0xFFFFFFFF (with `nrecs` > 0) is reported with InvalidParameter (87) and delivers
+// nothing (`nread` 0, `eof` false). An enciphered read takes scratch memory only for the
+// records the file holds.
 KESTLE_API void Fmultiread(FioFile* file, unsigned int rec, unsigned int nrecs, void* buf,
                            unsigned int& nread, bool& eof);
 
-// Reads the one record `rec` into `buf` (logrecl bytes); `eof` is set when there is none.
+// Reads the one record `rec` into `buf` (logrecl bytes); `eof` is set when none was delivered
+// (also after a reported failure, and for a null `buf`, which is reported with 87).
 KESTLE_API void Fread(FioFile* file, unsigned int rec, void* buf, bool& eof);
 
 // Process-wide read switches, all off at load. Each stores its argument and returns the previous
@@ -83,12 +91,13 @@ KESTLE_API bool SetReadUseCopyBuffer(bool on);
 // ---- Writes and the write buffer --------------------------------------------------------------
 
 // Writes the one record at `data` (logrecl bytes) as record `recno`, past the write buffer. A
-// failure is reported with the file's name and code.
+// failure is reported with the file's name and code (87 for a null `data` or record 0).
 KESTLE_API void Fwrite(FioFile* file, unsigned int recno, void* data);
 
 // Writes `nrecs` records from `data` as records recno .. recno + nrecs - 1 in one transfer, past
 // the write buffer. `err` receives 0 or the error code (112 disk full, ShortWriteError, 87 for a
-// record number of 0 or a transfer of 4 GiB or more); nothing is reported.
+// record number of 0, a null `data`, a run passing record 0xFFFFFFFF or a transfer of 4 GiB or
+// more, in each case with nothing written or allocated); nothing is reported.
 KESTLE_API void Fmultiwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data,
                             unsigned long& err);
 
@@ -98,7 +107,8 @@ KESTLE_API void Fmultiwrite(FioFile* file, unsigned int recno, unsigned int nrec
 // and Fclose. `nrecs` is the buffer capacity in records the caller wants; it only ever grows
 // (records held when it grows are written first). An `nrecs` of 0 is reported; the record is
 // then buffered with the capacity there is, or written at once when there is no buffer. Records
-// held in the buffer are not seen by reads or Fsize until they are written.
+// held in the buffer are not seen by reads or Fsize until they are written. A null `data` is
+// reported with 87 and changes nothing.
 KESTLE_API void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data);
 
 // Writes what the write buffer holds and releases the buffer. A failed write is reported and the

@@ -11,19 +11,24 @@
 //    any threads. open and close may not overlap any other operation on the same handle; the
 //    caller serialises them.
 //  - A read takes one of four gate units (a fifth concurrent read waits for one), then tries the
-//    four slot mutexes in order 0, 1, 2, 3 without ever waiting for one, and transfers through
-//    the first slot it gets. Slot 0 is the main handle; slots 1 to 3 are read handles, opened by
-//    the first read that takes the slot. When every slot mutex is busy (a write or a resize holds
-//    one while reads hold the others) the read fails at once with NoHandleError and a report.
-//  - A write holds slot 0's mutex and, once its positioning has succeeded, closes the open read
-//    handles (waiting for reads running through them) before it writes. Lock order: slot 0
-//    before slots 1 to 3, which are taken one at a time.
+//    four slot mutexes in order 0, 1, 2, 3 and transfers through the first slot it gets. Slot 0
+//    is the main handle; slots 1 to 3 are read handles, opened by the first read that takes the
+//    slot. When every slot is busy (a write or a resize holds one while reads hold the others)
+//    the read sleeps and tries again; only when it has found no slot for about a second does it
+//    report and fail with NoHandleError, so that a slot held for ever still shows.
+//  - Writes and size changes go first: from the moment one asks for the main handle until its
+//    transfer is done, reads that have not yet taken a slot wait for it (reads already in a slot
+//    finish first). Reads that arrive while no write waits never wait for a slot of their own.
+//  - A write holds slot 0's mutex and, once its positioning has succeeded, closes the read
+//    handles, taking each one's mutex and so waiting for reads running through it, before it
+//    writes. Lock order: slot 0 before slots 1 to 3, which are taken one at a time.
 //  - flush, getSize and setSize act on the main handle without its slot mutex.
 //
-// Reports (module "fiowrap", flag true): no free slot ("Fio::read" 231, "Fio::read2" 276, text
-// the file name); failed flush of the main handle before a read-handle read (211, 252); failed
-// read-handle open (221, 263, with the file name); failed read-handle close in close (122,
-// "Fio::close", the code as the value) and in closeReadHandles (67, with the file name).
+// Reports (module "fiowrap", flag true): no slot for about a second ("Fio::read" 231,
+// "Fio::read2" 276, text the file name); failed flush of the main handle before a read-handle read
+// (211, 252); failed read-handle open (221, 263, with the file name); failed read-handle close in
+// close (122, "Fio::close", the code as the value) and in closeReadHandles (67, with the file
+// name).
 //
 // Record locks: the layer opens and closes descriptors of the file as it runs (read handles open
 // on first use and close before every write). Closing any descriptor of a file drops every POSIX
@@ -69,7 +74,8 @@ KESTLE_API unsigned long close(FIOWRAP*& wrap);
 // A copy of the name given to open; "(no_handle)" for a null handle.
 KESTLE_API WString name(FIOWRAP* wrap);
 
-// Makes what was written durable (through the main handle). Marks the file flushed even when
+// Makes what was written durable (through the main handle); the first flush of a file that
+// open created also makes its name in the directory durable. Marks the file flushed even when
 // the platform's flush fails.
 KESTLE_API unsigned long flush(FIOWRAP* wrap);
 
@@ -81,7 +87,9 @@ KESTLE_API unsigned long setSize(FIOWRAP* wrap, unsigned long long size);
 
 // Reads up to `length` bytes at byte offset `position` into `buffer`; `got` receives the count
 // (fewer than asked without an error: the file ended). `got` is 0 whenever nothing was read.
-// The first read through a read handle after a write or resize flushes the main handle first.
+// The first read through a read handle after a write or resize flushes the main handle first
+// (for visibility only; nothing is written out). NoHandleError after about a second without a
+// free slot is a busy file, not a failure: the caller may simply read again.
 KESTLE_API unsigned long read(FIOWRAP* wrap, unsigned long long position, char* buffer,
                               unsigned int length, unsigned int& got);
 
@@ -103,13 +111,15 @@ class KESTLE_API FIOWRAP {
   FIOWRAP(FIOWRAP const&) = delete;
   FIOWRAP& operator=(FIOWRAP const&) = delete;
 
-  // Closes the open read handles (slots 1 to 3), taking each one's slot mutex in turn, so it waits
-  // for a read running through that handle. A handle that fails to close is reported and its
+  // Closes the open read handles (slots 1 to 3), taking each one's slot mutex in turn with a
+  // blocking obtain, so it waits for a read running through that handle (also one still opening
+  // it). A handle that fails to close is reported and its
   // slot emptied all the same. Never holds more than one of the three mutexes.
   void closeReadHandles();
 
  private:
   struct ReadSite;
+  struct WriteTurn;
 
   friend unsigned long open(wchar_t const*, Access, Sharing, OpenFlag, FIOWRAP*&, bool);
   friend unsigned long close(FIOWRAP*&);
@@ -138,6 +148,10 @@ class KESTLE_API FIOWRAP {
       handles_[kSlots];          // [0] the main handle; [1..3] read handles, null until needed
   FioMutex mutexes_[kSlots];     // mutexes_[i] guards handles_[i] and its position
   std::atomic<bool> unflushed_;  // written or resized since the main handle's last flush
+  // Writes and size changes that have asked for the main handle, and those of them that are
+  // done. A read waits until every one that had asked when it came is done.
+  std::atomic<unsigned> writesAsked_;
+  std::atomic<unsigned> writesDone_;
 };
 
 }  // namespace Fio

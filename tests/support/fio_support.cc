@@ -63,8 +63,9 @@ std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& c
     std::lock_guard<std::mutex> lock(mu_);
     calls_.push_back(call);
   }
+  bool const read = call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2;
   if (held != nullptr && held->parkWanted_ &&
-      (call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2)) {
+      (call.op == held->parkOn_ || (read && held->parkOn_ == Platform::FileOp::Read))) {
     held->parkWanted_ = false;  // park once
     held->park(call.handle);
   }
@@ -90,8 +91,8 @@ void FileCalls::clear() {
   calls_.clear();
 }
 
-HeldOp::HeldOp(std::function<unsigned long()> op, bool park)
-    : op_(std::move(op)), parkWanted_(park) {
+HeldOp::HeldOp(std::function<unsigned long()> op, bool park, Platform::FileOp parkOn)
+    : op_(std::move(op)), parkWanted_(park), parkOn_(parkOn) {
   worker_ = std::thread([this] {
     thread_.store(Thread::currentThreadId());
     tlOp = this;
@@ -150,6 +151,44 @@ HeldOp::Outcome HeldOp::awaitOutcome() {
     std::this_thread::yield();
   }
   return Outcome::BlockedBeforeHook;
+}
+
+SleepGate::SleepGate()
+    : previous_(Platform::setSleepHook([this](unsigned ms) {
+        std::unique_lock<std::mutex> lock(mu_);
+        slept_ += ms;
+        ++parked_;
+        cv_.notify_all();
+        cv_.wait(lock, [this] { return !closed_; });
+        --parked_;
+      })) {}
+
+SleepGate::~SleepGate() {
+  open();
+  Platform::setSleepHook(previous_);
+}
+
+void SleepGate::close() {
+  std::lock_guard<std::mutex> lock(mu_);
+  closed_ = true;
+}
+
+void SleepGate::open() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    closed_ = false;
+  }
+  cv_.notify_all();
+}
+
+void SleepGate::awaitSleeper() {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [this] { return parked_ > 0; });
+}
+
+unsigned long long SleepGate::slept() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return slept_;
 }
 
 }  // namespace kestle_test

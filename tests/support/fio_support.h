@@ -53,11 +53,12 @@ class FileCalls {
   FileFaultGuard guard_{[this](Platform::FileCall const& c) { return onCall(c); }};
 };
 
-// Runs one operation on its own thread. With `park`, its first Read or Read2 primitive parks in
-// a FileCalls hook until finish().
+// Runs one operation on its own thread. With `park`, its first `parkOn` primitive (Read also
+// stands for Read2) parks in a FileCalls hook until finish().
 class HeldOp {
  public:
-  explicit HeldOp(std::function<unsigned long()> op, bool park = true);
+  explicit HeldOp(std::function<unsigned long()> op, bool park = true,
+                  Platform::FileOp parkOn = Platform::FileOp::Read);
   ~HeldOp() { finish(); }
   HeldOp(HeldOp const&) = delete;
   HeldOp& operator=(HeldOp const&) = delete;
@@ -77,6 +78,7 @@ class HeldOp {
 
   std::function<unsigned long()> op_;
   bool parkWanted_;
+  Platform::FileOp parkOn_;
   std::mutex mu_;
   std::condition_variable cv_;
   bool parked_ = false, released_ = false;
@@ -85,6 +87,26 @@ class HeldOp {
   std::atomic<int> thread_{0};
   unsigned long result_ = 0;
   std::thread worker_;
+};
+
+// A sleep hook that stands in for the clock of reads waiting for a slot: it adds up the
+// milliseconds asked for and, while closed, parks every sleeper until open() is called.
+class SleepGate {
+ public:
+  SleepGate();
+  ~SleepGate();
+  void close();
+  void open();
+  void awaitSleeper();  // until a thread is parked in the hook (the gate must be closed)
+  unsigned long long slept() const;
+
+ private:
+  mutable std::mutex mu_;
+  std::condition_variable cv_;
+  bool closed_ = false;
+  int parked_ = 0;
+  unsigned long long slept_ = 0;
+  Platform::SleepHook previous_;
 };
 
 }  // namespace kestle_test
