@@ -85,19 +85,13 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_EQ(restore_.stamp.date, kestle_test::BackupHeader().stamp.date);
 }
 
-TEST_F(ReaderTest, StartFalseOrABadHeaderEndsAtOnce) {
+// (A header the source refuses ends the read before start: the report's empty-file document
+// shows it.)
+TEST_F(ReaderTest, StartFalseEndsAtOnce) {
   restore_.startAnswer = false;
   run(twoUnits().build());
   EXPECT_EQ(restore_.calls, Calls{L"start KESTLE TEST"});
   EXPECT_TRUE(sink_.lines.empty());
-
-  BackupImage image = twoUnits().build();
-  image.flip(140);
-  RecordingRestore restore;
-  RecordingSink sink;
-  run(image, restore, sink);
-  EXPECT_TRUE(restore.calls.empty());
-  EXPECT_EQ(sink.lines, Calls{L"20004C35 BuSource Decode header1"});
 }
 
 // ---- pacing ------------------------------------------------------------------------------

@@ -149,6 +149,7 @@ TEST_F(SourceTest, GoodHeaderGivesStampAndProductCode) {
       {{'A', 0, 'C'}, L"A"},
       {{}, L""},
       {{0xD83D, 0xDE00, 'x'}, L"\U0001F600x"},
+      {{0xDBFF, 0xDFFF}, L"\U0010FFFF"},  // the highest pair
       {{0xDC00, 'x'}, std::wstring{static_cast<wchar_t>(0xDC00), L'x'}},
       {kestle_test::utf16(lastHigh), lastHigh},
   };

@@ -183,6 +183,13 @@ TEST(TimerTest, StartStopResetAndCopies) {
   copy = t;
   EXPECT_FALSE(copy.running());
   EXPECT_EQ(copy.elapsed(), t.elapsed());
+  // A copy of a running timer runs from the same start: it never shows more than the original
+  // read after it.
+  SystemTimer::timer running(true), fresh(false);
+  fresh = running;
+  EXPECT_TRUE(fresh.running());
+  unsigned long long const first = fresh.elapsed();
+  EXPECT_LE(first, running.elapsed());
   t.reset();
   EXPECT_FALSE(t.running());
   EXPECT_EQ(t.elapsed(), 0u);
