@@ -85,8 +85,8 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_EQ(restore_.stamp.date, kestle_test::BackupHeader().stamp.date);
 }
 
-// (A header the source refuses ends the read before start: the report's empty-file document
-// shows it.)
+// A header that the source refuses ends the read before start as well; the report's document of
+// an empty file shows that.
 TEST_F(ReaderTest, StartFalseEndsAtOnce) {
   restore_.startAnswer = false;
   run(twoUnits().build());
