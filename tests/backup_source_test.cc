@@ -159,6 +159,7 @@ TEST_F(SourceTest, GoodHeaderGivesStampAndProductCode) {
     h.spare[0] = 1;  // bytes 1 to 3 are not interpreted
     h.spare[1] = 0xFF;
     h.tail = 'Z';  // the bytes after the field must not leak into the text
+    h.stamp.zone = static_cast<std::uint32_t>(-360000);  // every byte of the zone word counts
     Session s(put(headerAnd({}, h)));
     ASSERT_TRUE(s.start());
     EXPECT_TRUE(s.sink.lines.empty());
