@@ -142,6 +142,7 @@ TEST_F(SourceTest, GoodHeaderGivesStampAndProductCode) {
   for (int i = 0; i < 40; ++i)
     forty += static_cast<wchar_t>(L'A' + i % 26);
   std::wstring lastHigh = forty.substr(0, 39) + static_cast<wchar_t>(0xD800);  // no partner
+  std::wstring lastPair = forty.substr(0, 38) + L"\U0001F600";                 // units 38, 39
   std::vector<Case> cases{
       {kestle_test::utf16(L"KESTLE TEST"), L"KESTLE TEST"},
       {kestle_test::utf16(forty), forty},
@@ -152,6 +153,7 @@ TEST_F(SourceTest, GoodHeaderGivesStampAndProductCode) {
       {{0xDBFF, 0xDFFF}, L"\U0010FFFF"},  // the highest pair
       {{0xDC00, 'x'}, std::wstring{static_cast<wchar_t>(0xDC00), L'x'}},
       {kestle_test::utf16(lastHigh), lastHigh},
+      {kestle_test::utf16(lastPair), lastPair},
   };
   for (Case const& c : cases) {
     BackupHeader h;
@@ -201,7 +203,7 @@ TEST_F(SourceTest, PlatformFailuresAreTrappedWithTheirCodes) {
 }
 
 // A sink that stays ok lets each step run on: the open failure is followed by the size query on
-// no handle and the size check, and a failing data transfer that delivers nothing still ends the
+// no handle and the size check, and a failing transfer that delivers nothing still ends the
 // chunk.
 TEST_F(SourceTest, SinkThatStaysOkSeesEveryStepAndReadsStillEnd) {
   {
@@ -215,16 +217,21 @@ TEST_F(SourceTest, SinkThatStaysOkSeesEveryStepAndReadsStillEnd) {
     EXPECT_FALSE(s.source.read(kMask, memo, true));
   }
   std::wstring name = put(headerAnd(chunkOf("abcdefgh")));
-  FileFaultGuard guard([&](Platform::FileCall const& call) -> std::optional<Platform::FileFault> {
-    if (call.op == FileOp::Read && call.position == 260)
-      return Platform::FileFault{SysError::IoDevice, -1, {}};
-    return std::nullopt;
-  });
-  Session s(name, false);
-  ASSERT_TRUE(s.start());
-  Memo memo;
-  EXPECT_FALSE(s.source.read(kMask, memo, true));
-  EXPECT_EQ(s.sink.lines, (Lines{L"45D BuSource read data", L"2000277E no data read"}));
+  std::pair<unsigned long long, Lines> const failures[] = {
+      {256, {L"45D BuSource read length", L"2000277E length read 0"}},
+      {260, {L"45D BuSource read data", L"2000277E no data read"}}};
+  for (auto const& [at, lines] : failures) {
+    FileFaultGuard guard([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+      if (c.op == FileOp::Read && c.position == at)
+        return Platform::FileFault{SysError::IoDevice, -1, {}};
+      return std::nullopt;
+    });
+    Session s(name, false);
+    ASSERT_TRUE(s.start());
+    Memo memo;
+    EXPECT_FALSE(s.source.read(kMask, memo, true));
+    EXPECT_EQ(s.sink.lines, lines);
+  }
 }
 
 TEST_F(SourceTest, TrapAndFileStamp) {
