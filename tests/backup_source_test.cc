@@ -220,7 +220,8 @@ TEST_F(SourceTest, SinkThatStaysOkSeesEveryStepAndReadsStillEnd) {
   std::pair<unsigned long long, Lines> const failures[] = {
       {256, {L"45D BuSource read length", L"2000277E length read 0"}},
       {260, {L"45D BuSource read data", L"2000277E no data read"}}};
-  for (auto const& [at, lines] : failures) {
+  for (auto const& [position, lines] : failures) {
+    unsigned long long const at = position;  // a binding that the lambda can capture
     FileFaultGuard guard([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
       if (c.op == FileOp::Read && c.position == at)
         return Platform::FileFault{SysError::IoDevice, -1, {}};

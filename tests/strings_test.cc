@@ -59,7 +59,8 @@ TEST(WStringTest, InsertPutsTextInFrontAndAppendGrows) {
   EXPECT_EQ(moved.length(), 400u);
   copy = moved;
   EXPECT_EQ(copy.length(), 400u);
-  copy = copy;  // self-assignment keeps the text
+  WString& self = copy;
+  copy = self;  // self-assignment keeps the text
   EXPECT_EQ(copy.length(), 400u);
 }
 
