@@ -246,8 +246,10 @@ TEST_F(SourceTest, TrapAndFileStamp) {
   EXPECT_TRUE(file.filled());
   EXPECT_LE(file.date, now.date);
   EXPECT_GE(file.date + 1, now.date);
-  s.sink.stop();
+  s.sink.stop();  // a stopped sink ends every further step
   EXPECT_FALSE(s.source.fileStamp().filled());
+  Memo memo;
+  EXPECT_FALSE(s.source.read(kMask, memo, true));
 }
 
 // ---- chunks ------------------------------------------------------------------------------
@@ -292,6 +294,7 @@ TEST_F(SourceTest, InlineUpTo1020BytesHeapBeyondAndHeapReused) {
   Session s(put(headerAnd(chunks)));
   ASSERT_TRUE(s.start());
   Memo memo;
+  EXPECT_EQ(memo.length(), 0u);
   long long const base = Heapwick::bytesHeld();
   ASSERT_TRUE(s.source.read(kMask, memo, true));  // 1020: needs 1024, inline
   EXPECT_EQ(memo.capacity(), 0u);
