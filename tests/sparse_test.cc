@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -11,56 +12,55 @@
 
 namespace {
 using kestle_test::HeapCheck;
-using Sparse = SparseArray<unsigned long long>;
 
-TEST(BitStoreTest, CopiesShareOneStoreThatOutlivesTheOriginal) {
+template <typename T>
+class SharedStoreTest : public ::testing::Test {};
+using StoreClasses = ::testing::Types<BitStore, SparseArray<unsigned long long>>;
+TYPED_TEST_SUITE(SharedStoreTest, StoreClasses);
+
+// Copies link the one store, which outlives the original; assignment drops the old store with
+// its last link and links the new one; self-assignment changes nothing.
+TYPED_TEST(SharedStoreTest, CopiesShareOneStoreAndAssignmentMovesTheLink) {
   HeapCheck heap;
-  auto* original = new BitStore();
-  EXPECT_EQ(original->number(), 0u);
-  EXPECT_FALSE(original->filled());
-  MEMBLOCKS* store = original->store();
+  auto* original = new TypeParam();
+  MEMBLOCKS* const store = original->store();
   ASSERT_NE(store, nullptr);
   EXPECT_EQ(MbLinks(store), 1u);
-  BitStore copy(*original);
-  BitStore moved(std::move(*original));  // moving links like copying
-  EXPECT_EQ(moved.store(), store);
-  EXPECT_EQ(MbLinks(store), 3u);
-  delete original;
-  EXPECT_EQ(MbLinks(store), 2u);
+  TypeParam copy(*original);
   EXPECT_EQ(copy.store(), store);
-}
-
-// Assignment links the new store before it drops the old one: the old store goes with its last
-// link, and self-assignment changes nothing.
-TEST(BitStoreTest, AssignmentReleasesTheOldStoreSelfAssignmentChangesNothing) {
-  HeapCheck heap;
-  BitStore a;
-  MEMBLOCKS* store = a.store();
-  long long withOne = Heapwick::bytesHeld();
-  {
-    BitStore b;
-    EXPECT_NE(b.store(), store);
-    b = a;  // b's own store had one link: released now
-    EXPECT_EQ(Heapwick::bytesHeld(), withOne);
-    BitStore c;
-    c = std::move(b);
-    EXPECT_EQ(c.store(), store);
-    EXPECT_EQ(MbLinks(store), 3u);
-  }
-  BitStore& alias = a;
-  a = alias;
-  a = std::move(alias);
-  EXPECT_EQ(a.store(), store);
+  delete original;
   EXPECT_EQ(MbLinks(store), 1u);
 
-  Sparse s;
-  Sparse& salias = s;
-  s = salias;
-  EXPECT_EQ(MbLinks(s.store()), 1u);
-  Sparse t(s), u;
-  u = t;
-  EXPECT_EQ(u.store(), s.store());
-  EXPECT_EQ(MbLinks(s.store()), 3u);
+  long long const withOne = Heapwick::bytesHeld();
+  {
+    TypeParam other;
+    EXPECT_NE(other.store(), store);
+    other = copy;  // other's own store had one link: released now
+    EXPECT_EQ(Heapwick::bytesHeld(), withOne);
+    EXPECT_EQ(other.store(), store);
+    EXPECT_EQ(MbLinks(store), 2u);
+  }
+  TypeParam& alias = copy;
+  copy = alias;
+  EXPECT_EQ(copy.store(), store);
+  EXPECT_EQ(MbLinks(store), 1u);
+}
+
+// BitStore's moves are copies: the source keeps its link. An empty store has number 0.
+TEST(BitStoreTest, MovesLinkLikeCopiesAndANewStoreIsEmpty) {
+  HeapCheck heap;
+  BitStore a;
+  EXPECT_EQ(a.number(), 0u);
+  EXPECT_FALSE(a.filled());
+  BitStore moved(std::move(a));
+  BitStore assigned;
+  assigned = std::move(moved);
+  EXPECT_EQ(assigned.store(), a.store());
+  EXPECT_EQ(moved.store(), a.store());
+  EXPECT_EQ(MbLinks(a.store()), 3u);
+  BitStore& alias = a;
+  a = std::move(alias);
+  EXPECT_EQ(MbLinks(a.store()), 3u);
 }
 
 TEST(BlockStoreTest, FreeClearsThePointerAndIgnoresNull) {
@@ -70,6 +70,7 @@ TEST(BlockStoreTest, FreeClearsThePointerAndIgnoresNull) {
   EXPECT_EQ(s, nullptr);
   MbFree(s);
   MbAddLink(s);
+  EXPECT_EQ(MbLinks(s), 0u);
 }
 
 // Copies sharing one store are made and dropped on several threads; the store goes exactly

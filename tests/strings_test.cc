@@ -15,18 +15,14 @@ std::wstring str(WString const& s) {
 
 TEST(WStringTest, EmptyStringsAnswerEmptyTextNeverNull) {
   HeapCheck heap;
-  WString none;
-  ASSERT_NE(static_cast<wchar_t const*>(none), nullptr);
-  EXPECT_EQ(str(none), L"");
-  EXPECT_FALSE(none.filled());
-  EXPECT_EQ(none.length(), 0u);
-
-  WString fromNull(static_cast<wchar_t const*>(nullptr));
-  EXPECT_EQ(str(fromNull), L"");
-  WString assigned(L"x");
+  WString none, fromNull(static_cast<wchar_t const*>(nullptr)), assigned(L"x");
   assigned = static_cast<wchar_t const*>(nullptr);
-  EXPECT_EQ(str(assigned), L"");
-  EXPECT_EQ(assigned.length(), 0u);
+  for (WString const* s : {&none, &fromNull, &assigned}) {
+    ASSERT_NE(static_cast<wchar_t const*>(*s), nullptr);
+    EXPECT_EQ(str(*s), L"");
+    EXPECT_FALSE(s->filled());
+    EXPECT_EQ(s->length(), 0u);
+  }
 }
 
 TEST(WStringTest, ConstructorsJoinAndNumber) {
@@ -63,7 +59,8 @@ TEST(WStringTest, InsertPutsTextInFrontAndAppendGrows) {
   EXPECT_EQ(moved.length(), 400u);
   copy = moved;
   EXPECT_EQ(copy.length(), 400u);
-  copy = copy;  // self-assignment keeps the text
+  WString& self = copy;
+  copy = self;  // self-assignment keeps the text
   EXPECT_EQ(copy.length(), 400u);
 }
 

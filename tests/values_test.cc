@@ -8,16 +8,17 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "kestle/kestle.h"
+#include "support/backup_writer.h"
 #include "support/guards.h"
 
 namespace {
 using Clock::DateTimeCtor;
 using Clock::UniversalTime;
 using kestle_test::HeapCheck;
+using kestle_test::stampOf;
 
 // Run at every byte offset: the word must sit at an aligned address wherever the object lies.
 // The values of a braced list are taken in order.
@@ -99,14 +100,6 @@ std::wstring iso(UniversalTime const& t, bool flag = false) {
   return static_cast<wchar_t const*>(FString::iso8601(t, flag));
 }
 
-UniversalTime stampOf(long long y, unsigned mo, unsigned d, unsigned h = 12, unsigned mi = 0,
-                      unsigned s = 0, unsigned hs = 0, std::int32_t zone = 0) {
-  DateTimeCtor p;
-  std::tie(p.year, p.month, p.day, p.hour, p.minute, p.second, p.hundredths, p.zone) =
-      std::tie(y, mo, d, h, mi, s, hs, zone);
-  return p.stamp();
-}
-
 TEST(CalendarTest, DayNumbersAgreeWithTheStandardCalendar) {
   using namespace std::chrono;
   std::mt19937 pick(42);
@@ -117,14 +110,14 @@ TEST(CalendarTest, DayNumbersAgreeWithTheStandardCalendar) {
                                   year_month_day_last{year{y}, month_day_last{month{m}}}.day());
     long long expected =
         sys_days(year_month_day{year{y}, month{m}, day{d}}).time_since_epoch().count() + 719163;
-    UniversalTime t = stampOf(y, m, d);
+    UniversalTime t = stampOf(y, m, d, 12, 0, 0, 0);
     ASSERT_EQ(t.date, expected) << y << "-" << m << "-" << d;
     DateTimeCtor back(t);
     ASSERT_TRUE(back.year == y && back.month == m && back.day == d) << y << "-" << m << "-" << d;
   }
-  EXPECT_FALSE(stampOf(1900, 2, 29).filled());  // 1900 is no leap year; 2000 is
-  EXPECT_TRUE(stampOf(2000, 2, 29).filled());
-  EXPECT_FALSE(stampOf(2000, 13, 29).filled());
+  EXPECT_FALSE(stampOf(1900, 2, 29, 0, 0, 0, 0).filled());  // 1900 is no leap year; 2000 is
+  EXPECT_TRUE(stampOf(2000, 2, 29, 0, 0, 0, 0).filled());
+  EXPECT_FALSE(stampOf(2000, 13, 29, 0, 0, 0, 0).filled());
 }
 
 TEST(CalendarTest, StampsFromUnixTimeAndTheirText) {
@@ -190,6 +183,13 @@ TEST(TimerTest, StartStopResetAndCopies) {
   copy = t;
   EXPECT_FALSE(copy.running());
   EXPECT_EQ(copy.elapsed(), t.elapsed());
+  // A copy of a running timer runs from the same start: it never shows more than the original
+  // read after it.
+  SystemTimer::timer running(true), fresh(false);
+  fresh = running;
+  EXPECT_TRUE(fresh.running());
+  unsigned long long const first = fresh.elapsed();
+  EXPECT_LE(first, running.elapsed());
   t.reset();
   EXPECT_FALSE(t.running());
   EXPECT_EQ(t.elapsed(), 0u);
