@@ -22,9 +22,8 @@ unsigned long FioFile::multiWriteCypher(unsigned int recno, unsigned int nrecs, 
     return SysError::InvalidParameter;
   ScratchBuffer scratch(total);
   char* const out = scratch.data();
-  char const* const in = static_cast<char const*>(data);
-  for (unsigned int i = 0; i < nrecs; ++i)
-    Coding::Encode(in + i * logrecl_, out + i * fysrecl_, logrecl_, recordKey(recno + i));
+  kestle_detail::record::encipherRecords(recno, nrecs, logrecl_, static_cast<char const*>(data),
+                                         out);
   return writeBytes(recno, out, total);
 }
 
