@@ -96,11 +96,12 @@ void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data
   if (file->bufcount_ == 0)
     file->bufstart_ = recno;
   char* const slot = file->buffer_ + file->bufcount_ * file->fysrecl_;
+  ++file->bufcount_;
+  // The copy or the cipher comes last, so that the call ends in a jump to it.
   if (file->cypher_)
     Coding::Encode(static_cast<char const*>(data), slot, file->logrecl_, recordKey(recno));
   else
     std::memcpy(slot, data, file->fysrecl_);
-  ++file->bufcount_;
 }
 
 void Fflushbuf(FioFile* file) {

@@ -29,6 +29,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "kestle/array.h"
 #include "kestle/export.h"
@@ -130,6 +131,12 @@ class KESTLE_API XBuffer {
 
  private:
   static_assert(std::endian::native == std::endian::little, "values lie low byte first");
+  friend class XBufferC;
+
+  // The unsigned word of N bytes.
+  template <unsigned N>
+  using Word = std::conditional_t<N == 1, std::uint8_t,
+                                  std::conditional_t<N == 4, std::uint32_t, std::uint64_t>>;
 
   // Appends the N low bytes of v, in place when the storage has room, else through add.
   template <unsigned N>
@@ -141,17 +148,23 @@ class KESTLE_API XBuffer {
     }
     return add(N, &v);
   }
-  // Reads N bytes at the position, in place when they are all there, else through get.
+  // Reads N bytes at the position, in place when they are all there, else through get. The two
+  // paths keep separate words, so that the common one never goes through memory.
   template <unsigned N>
   std::uint64_t take() {
-    std::uint64_t v = 0;
     if (std::uint64_t{pos_} + N <= data_.number_) [[likely]] {
-      std::memcpy(&v, data_.data_ + pos_, N);
+      Word<N> w;
+      std::memcpy(&w, data_.data_ + pos_, N);
       pos_ += N;
-    } else {
-      get(N, &v);
+      return w;
     }
-    return v;
+    return takeSlow<N>();
+  }
+  template <unsigned N>
+  [[gnu::noinline]] std::uint64_t takeSlow() {
+    Word<N> w = 0;
+    get(N, &w);
+    return w;
   }
 
   std::uint32_t pos_;
@@ -233,14 +246,19 @@ class KESTLE_API XBufferC {
   // Reads N bytes at the position, in place when they are all in view, else through get.
   template <unsigned N>
   std::uint64_t take() {
-    std::uint64_t v = 0;
     if (std::uint64_t{pos_} + N <= len_) [[likely]] {
-      std::memcpy(&v, data_ + pos_, N);
+      XBuffer::Word<N> w;
+      std::memcpy(&w, data_ + pos_, N);
       pos_ += N;
-    } else {
-      get(N, &v);
+      return w;
     }
-    return v;
+    return takeSlow<N>();
+  }
+  template <unsigned N>
+  [[gnu::noinline]] std::uint64_t takeSlow() {
+    XBuffer::Word<N> w = 0;
+    get(N, &w);
+    return w;
   }
 
   std::uint32_t pos_;
