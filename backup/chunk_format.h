@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/cpu_tier.h"
+
 namespace kestle_detail::backup {
 
 constexpr unsigned long long kLeadingBytes = 128;  // never read
@@ -100,11 +102,17 @@ __attribute__((target("avx2"))) inline std::uint32_t UnmaskAndSumAvx2(char* p, s
   return UnmaskAndSumScalar(p + i * kWordBytes, words - i, mask, sum);
 }
 
-// The tier this processor runs; chosen once.
+// The tier that platform/cpu_tier.h chooses.
 inline std::uint32_t UnmaskAndSum(char* p, std::size_t words, std::uint32_t mask,
                                   std::uint32_t sum) {
-  static bool const avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? UnmaskAndSumAvx2(p, words, mask, sum) : UnmaskAndSumSse2(p, words, mask, sum);
+  switch (kestle_detail::cpu::tier()) {
+    case kestle_detail::cpu::kAvx2:
+      return UnmaskAndSumAvx2(p, words, mask, sum);
+    case kestle_detail::cpu::kSse2:
+      return UnmaskAndSumSse2(p, words, mask, sum);
+    default:
+      return UnmaskAndSumScalar(p, words, mask, sum);
+  }
 }
 
 }  // namespace kestle_detail::backup

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "kestle/kestle.h"
+#include "support/paired.h"
 #include "support/ratios.h"
 #include "support/record_files.h"
 
@@ -88,6 +89,41 @@ void BM_FbufwriteSingles(benchmark::State& state) {
   }
 }
 
+// The enciphered write against the plain one in paired rounds.
+void BM_PairedFmultiwrite64K(benchmark::State& state) {
+  std::vector<char> data = records(kChunkRecords);
+  RecordFile plain("paired-plain", false), enciphered("paired-enciphered", true);
+  auto write = [&](FioFile* file) {
+    unsigned long err = 0;
+    Fmultiwrite(file, 1, kChunkRecords, data.data(), err);
+    if (err != 0)
+      state.SkipWithError("Fmultiwrite failed");
+  };
+  kestle_bench::pairedRounds(
+      state, [&] { write(plain.get()); }, [&] { write(enciphered.get()); });
+}
+
+// 10,000 records through the write buffer (capacity 64) against the same 157 runs of 64 records
+// written by Fmultiwrite, in paired rounds.
+void BM_PairedFbufwrite(benchmark::State& state) {
+  std::vector<char> data = records(kSingleRecords);
+  RecordFile buffered("paired-buffered", false), runs("paired-runs", false);
+  kestle_bench::pairedRounds(
+      state,
+      [&] {
+        for (unsigned at = 0; at < kSingleRecords; at += kBufferCapacity) {
+          unsigned const n = std::min(kBufferCapacity, kSingleRecords - at);
+          unsigned long err = 0;
+          Fmultiwrite(runs.get(), at + 1, n, data.data() + std::size_t{at} * kRecordLength, err);
+        }
+      },
+      [&] {
+        for (unsigned i = 0; i < kSingleRecords; ++i)
+          Fbufwrite(buffered.get(), i + 1, kBufferCapacity, data.data() + i * kRecordLength);
+        Fflushbuf(buffered.get());
+      });
+}
+
 // What the buffer's runs cost the kernel alone: the same bytes as pwrite calls of 64 records
 // each, the transfers the buffer makes. Shows how much of the buffered ratio is the system calls.
 void BM_PwriteRuns(benchmark::State& state) {
@@ -115,6 +151,8 @@ BENCHMARK(BM_FmultiwriteEnciphered64K)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_FmultiwriteSingles)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_FbufwriteSingles)->UseRealTime()->Repetitions(5);
 BENCHMARK(BM_PwriteRuns)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_PairedFmultiwrite64K)->Repetitions(7);
+BENCHMARK(BM_PairedFbufwrite)->Repetitions(7);
 
 void printRatios(kestle_bench::RatioReporter const& r) {
   std::printf("\nRecord writes, best wall time as a multiple of the baseline:\n");
@@ -124,6 +162,12 @@ void printRatios(kestle_bench::RatioReporter const& r) {
           "BM_FmultiwritePlain64K", "at most 2x");
   r.ratio("10,000 x Fbufwrite + Fflushbuf / Fmultiwrite", "BM_FbufwriteSingles",
           "BM_FmultiwriteSingles", "at most 2x");
+  auto const& p = static_cast<kestle_bench::PairedReporter const&>(r);
+  std::printf("Paired rounds, CPU time as a multiple of the baseline:\n");
+  p.spread("Fmultiwrite 64 KiB enciphered / plain", "BM_PairedFmultiwrite64K",
+           "at most 1.5x (aim 1.3x)");
+  p.spread("10,000 Fbufwrite (64) + Fflushbuf / 157 Fmultiwrite of 64", "BM_PairedFbufwrite",
+           "at most 1.2x (aim 1.1x)");
   std::printf("For reference, the system calls alone:\n");
   r.ratio("157 pwrite runs of 64 records / one Fmultiwrite", "BM_PwriteRuns",
           "BM_FmultiwriteSingles");
@@ -134,6 +178,6 @@ void printRatios(kestle_bench::RatioReporter const& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  kestle_bench::RatioReporter reporter;
+  kestle_bench::PairedReporter reporter;
   return kestle_bench::runWithRatios(argc, argv, reporter, printRatios);
 }

@@ -1,48 +1,42 @@
-// The record cipher's two exported operations: the zero-length report, then one pass over the
-// block with the widest exchange tier this processor runs.
-#include <atomic>
+// The record cipher's two exported operations and its run pass: the zero-length report, then one
+// pass over the block (or the records) with the tier that platform/cpu_tier.h chooses.
 #include <cstdint>
 
 #include "coding/cipher_block.h"
 #include "coding/cipher_kernels.h"
+#include "coding/cipher_run.h"
 #include "kestle/coding.h"
 #include "kestle/strings.h"
+#include "platform/cpu_tier.h"
 #include "platform/report.h"
 
 namespace {
 namespace cipher = kestle_detail::cipher;
+namespace cpu = kestle_detail::cpu;
 
-// The tier is found on the first call rather than at load, so that loading the library builds
-// nothing; after that each call costs one relaxed load and a compare. Racing first calls all
-// find the same answer.
-enum Tier : int { kUnknown = 0, kSse2, kAvx2 };
-std::atomic<int> chosenTier{kUnknown};
-
-void DetectTier() {
-  __builtin_cpu_init();
-  Tier const tier = __builtin_cpu_supports("avx2") ? kAvx2 : kSse2;
-  chosenTier.store(tier, std::memory_order_relaxed);
+// The exchange pass of a tier below AVX2.
+cipher::ExchangeFn sumSourceOf(int tier) {
+  return tier == cpu::kSse2 ? &cipher::ExchangeSse2<true> : &cipher::ExchangeScalar<true>;
+}
+cipher::ExchangeFn sumDestOf(int tier) {
+  return tier == cpu::kSse2 ? &cipher::ExchangeSse2<false> : &cipher::ExchangeScalar<false>;
 }
 
-[[gnu::noinline, gnu::cold]] void EncodeFirst(char const* in, char* out, unsigned int len,
-                                              unsigned char key) {
-  DetectTier();
-  Coding::Encode(in, out, len, key);
+// The tiers below AVX2, and the first call, which chooses the tier. Out of line, so that the
+// exported functions are a test and a jump.
+[[gnu::noinline]] void EncodeNarrow(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
+                                    std::uint8_t key) {
+  int const tier = cpu::tier();
+  if (tier == cpu::kAvx2)
+    return cipher::EncodeBlockAvx2(src, dst, n, key);
+  cipher::EncodeBlock(src, dst, n, key, sumSourceOf(tier));
 }
-[[gnu::noinline, gnu::cold]] bool DecodeFirst(char const* in, char* out, unsigned int len,
-                                              unsigned char key) {
-  DetectTier();
-  return Coding::Decode(in, out, len, key);
-}
-
-// Every tier stays out of line, so that the exported functions are a test and a jump.
-[[gnu::noinline]] void EncodeSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
-                                  std::uint8_t key) {
-  cipher::EncodeBlock(src, dst, n, key, &cipher::ExchangeSse2<true>);
-}
-[[gnu::noinline]] bool DecodeSse2(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
-                                  std::uint8_t key) {
-  return cipher::DecodeBlock(src, dst, n, key, &cipher::ExchangeSse2<false>);
+[[gnu::noinline]] bool DecodeNarrow(std::uint8_t const* src, std::uint8_t* dst, std::size_t n,
+                                    std::uint8_t key) {
+  int const tier = cpu::tier();
+  if (tier == cpu::kAvx2)
+    return cipher::DecodeBlockAvx2(src, dst, n, key);
+  return cipher::DecodeBlock(src, dst, n, key, sumDestOf(tier));
 }
 
 // A zero length breaks the caller's contract: the block would have no pairs and no room for a
@@ -55,8 +49,6 @@ void DetectTier() {
 }
 }  // namespace
 
-// Each exported function ends in a jump to its tier, so that it needs no stack frame of its own;
-// the first call detects the tier and starts over.
 void Coding::Encode(char const* in, char* out, unsigned int len, unsigned char key) {
   if (len == 0) [[unlikely]] {
     ReportZeroLength(L"Coding::Encode", 163);
@@ -64,12 +56,9 @@ void Coding::Encode(char const* in, char* out, unsigned int len, unsigned char k
   }
   auto const* src = reinterpret_cast<std::uint8_t const*>(in);
   auto* dst = reinterpret_cast<std::uint8_t*>(out);
-  int const tier = chosenTier.load(std::memory_order_relaxed);
-  if (tier == kAvx2) [[likely]]
+  if (cpu::activeTier.load(std::memory_order_relaxed) == cpu::kAvx2) [[likely]]
     return cipher::EncodeBlockAvx2(src, dst, len, key);
-  if (tier == kSse2)
-    return EncodeSse2(src, dst, len, key);
-  EncodeFirst(in, out, len, key);
+  EncodeNarrow(src, dst, len, key);
 }
 
 bool Coding::Decode(char const* in, char* out, unsigned int len, unsigned char key) {
@@ -77,10 +66,37 @@ bool Coding::Decode(char const* in, char* out, unsigned int len, unsigned char k
     return ReportZeroLength(L"Coding::Decode", 226);
   auto const* src = reinterpret_cast<std::uint8_t const*>(in);
   auto* dst = reinterpret_cast<std::uint8_t*>(out);
-  int const tier = chosenTier.load(std::memory_order_relaxed);
-  if (tier == kAvx2) [[likely]]
+  if (cpu::activeTier.load(std::memory_order_relaxed) == cpu::kAvx2) [[likely]]
     return cipher::DecodeBlockAvx2(src, dst, len, key);
-  if (tier == kSse2)
-    return DecodeSse2(src, dst, len, key);
-  return DecodeFirst(in, out, len, key);
+  return DecodeNarrow(src, dst, len, key);
 }
+
+namespace kestle_detail::cipher {
+
+void EncodeRun(char const* in, char* out, unsigned len, unsigned count, unsigned char firstKey) {
+  auto const* src = reinterpret_cast<std::uint8_t const*>(in);
+  auto* dst = reinterpret_cast<std::uint8_t*>(out);
+  int const tier = cpu::tier();
+  if (tier == cpu::kAvx2)
+    return EncodeRunAvx2(src, dst, len, count, firstKey);
+  ExchangeFn const pass = sumSourceOf(tier);
+  for (unsigned r = 0; r < count; ++r, src += len, dst += len + 1)
+    EncodeBlock(src, dst, len, static_cast<std::uint8_t>(firstKey + r), pass);
+}
+
+unsigned DecodeRun(char const* in, char* out, unsigned len, unsigned count,
+                   unsigned char firstKey) {
+  auto const* src = reinterpret_cast<std::uint8_t const*>(in);
+  auto* dst = reinterpret_cast<std::uint8_t*>(out);
+  int const tier = cpu::tier();
+  if (tier == cpu::kAvx2)
+    return static_cast<unsigned>(DecodeRunAvx2(src, dst, len, count, firstKey));
+  ExchangeFn const pass = sumDestOf(tier);
+  for (unsigned r = 0; r < count; ++r, src += len + 1, dst += len) {
+    if (!DecodeBlock(src, dst, len, static_cast<std::uint8_t>(firstKey + r), pass))
+      return r;
+  }
+  return count;
+}
+
+}  // namespace kestle_detail::cipher

@@ -423,6 +423,63 @@ KESTLE_CIPHER_AVX2 inline bool DecodeBlockAvx2(std::uint8_t const* src, std::uin
   return DecodeEvenBlock(src, dst, n, kKeyMasks[key], &WidePassAvx2<false, false>);
 }
 
+// Runs of records (cipher_run.h) through the AVX2 tier. The length is the same for every record
+// of a run, so the choice of pass is made once and each record is inline in its loop.
+template <class Block>
+KESTLE_CIPHER_AVX2 inline void EncodeEach(std::uint8_t const* in, std::uint8_t* out, std::size_t n,
+                                          std::size_t count, std::uint8_t key, Block block) {
+  for (std::size_t r = 0; r < count; ++r, in += n, out += n + 1)
+    block(in, out, kKeyMasks[static_cast<std::uint8_t>(key + r)]);
+}
+template <class Block>
+KESTLE_CIPHER_AVX2 inline std::size_t DecodeEach(std::uint8_t const* in, std::uint8_t* out,
+                                                 std::size_t n, std::size_t count, std::uint8_t key,
+                                                 Block block) {
+  for (std::size_t r = 0; r < count; ++r, in += n + 1, out += n) {
+    if (!block(in, out, kKeyMasks[static_cast<std::uint8_t>(key + r)]))
+      return r;
+  }
+  return count;
+}
+
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline void EncodeRunAvx2(std::uint8_t const* in,
+                                                               std::uint8_t* out, std::size_t n,
+                                                               std::size_t count,
+                                                               std::uint8_t key) {
+  auto const pass = &WidePassAvx2<true, false>;
+  if (!IsRecordLength(n)) {
+    for (std::size_t r = 0; r < count; ++r, in += n, out += n + 1)
+      AnyBlockAvx2<true>(in, out, n, static_cast<std::uint8_t>(key + r));
+  } else if (n % 2 != 0) {
+    EncodeEach(in, out, n, count, key, [n, pass](auto src, auto dst, KeyMasks const& masks) {
+      EncodeOddBlock(src, dst, n, masks, pass);
+    });
+  } else {
+    EncodeEach(in, out, n, count, key, [n, pass](auto src, auto dst, KeyMasks const& masks) {
+      EncodeEvenBlock(src, dst, n, masks, pass);
+    });
+  }
+}
+[[gnu::noinline]] KESTLE_CIPHER_AVX2 inline std::size_t DecodeRunAvx2(
+    std::uint8_t const* in, std::uint8_t* out, std::size_t n, std::size_t count, std::uint8_t key) {
+  auto const pass = &WidePassAvx2<false, false>;
+  if (!IsRecordLength(n)) {
+    for (std::size_t r = 0; r < count; ++r, in += n + 1, out += n) {
+      if (!AnyBlockAvx2<false>(in, out, n, static_cast<std::uint8_t>(key + r)))
+        return r;
+    }
+    return count;
+  }
+  if (n % 2 != 0) {
+    return DecodeEach(in, out, n, count, key, [n, pass](auto src, auto dst, KeyMasks const& m) {
+      return DecodeOddBlock(src, dst, n, m, pass);
+    });
+  }
+  return DecodeEach(in, out, n, count, key, [n, pass](auto src, auto dst, KeyMasks const& m) {
+    return DecodeEvenBlock(src, dst, n, m, pass);
+  });
+}
+
 #undef KESTLE_CIPHER_AVX2
 
 }  // namespace kestle_detail::cipher

@@ -30,6 +30,14 @@ void copyBytes(char* to, char const* from, unsigned long long n) {
     std::memmove(to, from, n);
 }
 
+// The inline members stay exported for programs built against their out-of-line forms.
+[[gnu::used]] constexpr auto kExportIndex = &Array::operator[];
+[[gnu::used]] constexpr auto kExportSubscriptor = &Array::subscriptor;
+[[gnu::used]] constexpr auto kExportPointer = &Array::pointer;
+[[gnu::used]] constexpr auto kExportNumber = &Array::number;
+[[gnu::used]] constexpr auto kExportCapacity = &Array::capacity;
+[[gnu::used]] constexpr auto kExportAdd = &Array::add;
+
 }  // namespace
 
 Array::SimpleArrayBase() : data_(nullptr), capacity_(0), number_(0) {}
@@ -59,9 +67,7 @@ Array& Array::operator=(SimpleArrayBase const& other) {
   return *this;
 }
 
-char& Array::operator[](unsigned i) const {
-  if (i < number_)
-    return data_[i];
+char& Array::outOfRange(unsigned i) const {
   WString text = FString::numstr(i, 10, 0, L' ');
   kestle_detail::Reporter::PanicMe(false, kModule, L"SimpleArrayBase<char,1>::operator []", 320,
                                    text, nullptr, 0);
@@ -70,19 +76,6 @@ char& Array::operator[](unsigned i) const {
   thread_local char scratch;
   scratch = 0;
   return scratch;
-}
-
-char& Array::subscriptor(unsigned i) const {
-  return data_[i];
-}
-char* Array::pointer(unsigned i) const {
-  return i < number_ ? data_ + i : nullptr;
-}
-unsigned Array::number() const {
-  return number_;
-}
-unsigned Array::capacity() const {
-  return capacity_;
 }
 
 void Array::replace(std::uint32_t capacity, unsigned copy) {
@@ -120,10 +113,6 @@ bool Array::resize(unsigned n, bool keep) {
   return true;
 }
 
-unsigned long long Array::plussize() {
-  return 0;
-}
-
 void Array::deletor(unsigned) {
   kestle::release(data_);
 }
@@ -132,10 +121,6 @@ Array& Array::setNumber(unsigned n) {
   if (grow(n, true))
     number_ = n;
   return *this;
-}
-
-Array& Array::add(char x) {
-  return addAt(number_, x);
 }
 
 Array& Array::addAt(unsigned i, char x) {

@@ -9,7 +9,10 @@
 // logrecl_ + 1: the record cipher adds one check byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "coding/cipher_run.h"
 
 #include "kestle/alloc.h"
 #include "kestle/fio.h"
@@ -39,6 +42,47 @@ inline WString decimal(unsigned long long value) {
 }
 inline WString hex(unsigned long long value) {
   return FString::numstr(value, 16, 0, L' ');
+}
+
+// How many records from `rec` on have keys that follow one another (k, k + 1, ...): all up to
+// the next record index that is a multiple of 256, where the upper bits of the rule step in.
+constexpr unsigned keyRunLength(unsigned rec) {
+  return 256u - ((rec - 1u) & 0xFFu);
+}
+
+// Enciphers `count` records of `logrecl` bytes from record `rec` on, packed at plain, into their
+// file form at physical, with one cipher pass per stretch of following keys.
+inline void encipherRecords(unsigned rec, unsigned count, unsigned logrecl, char const* plain,
+                            char* physical) {
+  while (count > 0) {
+    unsigned const n = count < keyRunLength(rec) ? count : keyRunLength(rec);
+    kestle_detail::cipher::EncodeRun(plain, physical, logrecl, n, recordKey(rec));
+    plain += static_cast<std::size_t>(n) * logrecl;
+    physical += static_cast<std::size_t>(n) * (logrecl + 1);
+    rec += n;
+    count -= n;
+  }
+}
+
+// Deciphers `count` records from record `rec` on, the reverse of encipherRecords, and returns how
+// many pass their check before the first that fails. The failing record is written out; no
+// record after it is.
+inline unsigned decipherRecords(unsigned rec, unsigned count, unsigned logrecl,
+                                char const* physical, char* plain) {
+  unsigned done = 0;
+  while (done < count) {
+    unsigned const left = count - done;
+    unsigned const n = left < keyRunLength(rec) ? left : keyRunLength(rec);
+    unsigned const good =
+        kestle_detail::cipher::DecodeRun(physical, plain, logrecl, n, recordKey(rec));
+    done += good;
+    if (good < n)
+      return done;
+    physical += static_cast<std::size_t>(n) * (logrecl + 1);
+    plain += static_cast<std::size_t>(n) * logrecl;
+    rec += n;
+  }
+  return done;
 }
 
 // The two log channels of the record layer, both into "ERROR.LOG". The line number belongs to

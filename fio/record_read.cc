@@ -6,7 +6,6 @@
 
 #include "fio/record_file.h"
 #include "fio/record_read.h"
-#include "kestle/coding.h"
 #include "kestle/errors.h"
 #include "kestle/failure.h"
 #include "kestle/fio.h"
@@ -121,35 +120,28 @@ void zeroTail(char* buffer, unsigned int filled, unsigned int total) {
 bool decipherPass(FioFile const& file, BrokenReport const& report, unsigned int attempt,
                   unsigned int rec, unsigned int nrecs, unsigned int got, char const* original,
                   char const* copy, char* out, unsigned int& nread, bool& eof) {
-  nread = 0;
-  eof = false;
-  for (unsigned int i = 0; i < nrecs; ++i) {
-    if (i >= got) {
-      eof = true;  // every later record lies beyond the end as well
-      return false;
-    }
-    char const* const source = copy != nullptr && readUseCopyBuffer() ? copy : original;
-    std::size_t const offset = static_cast<std::size_t>(i) * file.fysrecl_;
-    if (Coding::Decode(source + offset, out, file.logrecl_, recordKey(rec + i))) {
-      out += file.logrecl_;
-      ++nread;
-      continue;
-    }
-    WString text = brokenRecordText(file, rec, nrecs, got, i);
-    if (attempt <= kRetriedAttempts) {
-      text.ins(L"Warning ");
-      text += L", read action will be retried, attempt ";
-      text += decimal(attempt);
-      text += L"/";
-      text += decimal(kRetriedAttempts);
-      logWarning(text);
-      return true;
-    }
-    SysFailure::panic1(false, kModule, report.function, report.line, text);
-    // The delivery ends here: deciphering the next record into this place would hand the caller
-    // record rec + i + 1 as record rec + i.
+  // Every record from `got` on lies beyond the end of the file.
+  eof = got < nrecs;
+  unsigned int const whole = eof ? got : nrecs;
+  char const* const source = copy != nullptr && readUseCopyBuffer() ? copy : original;
+  nread = decipherRecords(rec, whole, file.logrecl_, source, out);
+  if (nread == whole)
     return false;
+  eof = false;  // record i is broken
+  unsigned int const i = nread;
+  WString text = brokenRecordText(file, rec, nrecs, got, i);
+  if (attempt <= kRetriedAttempts) {
+    text.ins(L"Warning ");
+    text += L", read action will be retried, attempt ";
+    text += decimal(attempt);
+    text += L"/";
+    text += decimal(kRetriedAttempts);
+    logWarning(text);
+    return true;
   }
+  SysFailure::panic1(false, kModule, report.function, report.line, text);
+  // The delivery ends here: deciphering the next record into this place would hand the caller
+  // record rec + i + 1 as record rec + i.
   return false;
 }
 

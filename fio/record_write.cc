@@ -22,9 +22,8 @@ unsigned long FioFile::multiWriteCypher(unsigned int recno, unsigned int nrecs, 
     return SysError::InvalidParameter;
   ScratchBuffer scratch(total);
   char* const out = scratch.data();
-  char const* const in = static_cast<char const*>(data);
-  for (unsigned int i = 0; i < nrecs; ++i)
-    Coding::Encode(in + i * logrecl_, out + i * fysrecl_, logrecl_, recordKey(recno + i));
+  kestle_detail::record::encipherRecords(recno, nrecs, logrecl_, static_cast<char const*>(data),
+                                         out);
   return writeBytes(recno, out, total);
 }
 
@@ -103,11 +102,12 @@ void Fbufwrite(FioFile* file, unsigned int recno, unsigned int nrecs, void* data
   if (file->bufcount_ == 0)
     file->bufstart_ = recno;
   char* const slot = file->buffer_ + file->bufcount_ * file->fysrecl_;
+  ++file->bufcount_;
+  // The copy or the cipher comes last, so that the call ends in a jump to it.
   if (file->cypher_)
     Coding::Encode(static_cast<char const*>(data), slot, file->logrecl_, recordKey(recno));
   else
     std::memcpy(slot, data, file->fysrecl_);
-  ++file->bufcount_;
 }
 
 void Fflushbuf(FioFile* file) {

@@ -32,20 +32,33 @@ class KESTLE_API SimpleArrayBase<char, 1> {
   // nothing.
   SimpleArrayBase& operator=(SimpleArrayBase const& other);
 
+  // The members on the value path are inline; the library exports each of them as well, for
+  // programs built against the out-of-line forms.
+
   // Element i; reports line 320 when i >= number().
-  char& operator[](unsigned i) const;
+  KESTLE_API char& operator[](unsigned i) const {
+    if (i < number_) [[likely]]
+      return data_[i];
+    return outOfRange(i);
+  }
   // Element i without any check: i must be below number().
-  char& subscriptor(unsigned i) const;
+  KESTLE_API char& subscriptor(unsigned i) const { return data_[i]; }
   // Element i, or null when i >= number().
-  char* pointer(unsigned i) const;
-  unsigned number() const;
+  KESTLE_API char* pointer(unsigned i) const { return i < number_ ? data_ + i : nullptr; }
+  KESTLE_API unsigned number() const { return number_; }
   // The bytes the storage holds (0 without storage).
-  unsigned capacity() const;
+  KESTLE_API unsigned capacity() const { return capacity_; }
 
   // n <= capacity(): only the number changes. Otherwise grows, keeping the bytes; new elements
   // are not initialised.
   SimpleArrayBase& setNumber(unsigned n);
-  SimpleArrayBase& add(char x);
+  KESTLE_API SimpleArrayBase& add(char x) {
+    if (number_ < capacity_) [[likely]] {
+      data_[number_++] = x;
+      return *this;
+    }
+    return addAt(number_, x);
+  }
   // Inserts x before element i; an i at or beyond the end appends.
   SimpleArrayBase& addAt(unsigned i, char x);
   // Inserts x and y (in this order) before element i; an i at or beyond the end appends.
@@ -74,8 +87,11 @@ class KESTLE_API SimpleArrayBase<char, 1> {
   bool grow(unsigned long long n, bool keep);
   // Takes fresh storage of the given capacity, copying the first `copy` bytes.
   void replace(std::uint32_t capacity, unsigned copy);
-  unsigned long long plussize();
   void deletor(unsigned n);
+  // operator[]'s report for index i; answers a byte outside the storage.
+  char& outOfRange(unsigned i) const;
+
+  friend class XBuffer;  // appends in place on its value path
 
   char* data_;
   std::uint32_t capacity_;

@@ -20,9 +20,16 @@
 //
 // A buffer or view is used by one thread at a time. A view over an XBuffer stays valid only while
 // that buffer's storage is neither released nor replaced (adding to the buffer may replace it).
+// The members on the value path (typed writes and reads, at, len, pos, getChar, getBool) are
+// inline: the common case, room in the storage or bytes in view, costs no call. The rest goes to
+// the out-of-line add and get, which keep every bound and report. The library exports each
+// inline member as well, for programs built against the out-of-line forms.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "kestle/array.h"
 #include "kestle/export.h"
@@ -49,38 +56,63 @@ class KESTLE_API XBuffer {
   XBuffer& operator=(XBuffer&& other);       // copies
 
   // The byte at the position, or at i; null at or beyond the length.
-  char* at();
-  char const* at() const;
-  char* at(unsigned i);
-  char const* at(unsigned i) const;
-  unsigned len() const;
-  unsigned pos() const;
+  KESTLE_API char* at() { return data_.pointer(pos_); }
+  KESTLE_API char const* at() const { return data_.pointer(pos_); }
+  KESTLE_API char* at(unsigned i) { return data_.pointer(i); }
+  KESTLE_API char const* at(unsigned i) const { return data_.pointer(i); }
+  KESTLE_API unsigned len() const { return data_.number(); }
+  KESTLE_API unsigned pos() const { return pos_; }
   // Moves the position forward by n, no further than the end.
   XBuffer& fwd(unsigned n);
 
-  XBuffer& operator<<(bool v);
-  XBuffer& operator<<(char v);
-  XBuffer& operator<<(int v);
-  XBuffer& operator<<(unsigned int v);
-  XBuffer& operator<<(unsigned long v);
-  XBuffer& operator<<(long long v);
-  XBuffer& operator<<(unsigned long long v);
+  KESTLE_API XBuffer& operator<<(bool v) { return put<4>(v ? 1u : 0u); }
+  KESTLE_API XBuffer& operator<<(char v) { return put<1>(static_cast<unsigned char>(v)); }
+  KESTLE_API XBuffer& operator<<(int v) { return put<4>(static_cast<std::uint32_t>(v)); }
+  KESTLE_API XBuffer& operator<<(unsigned int v) { return put<4>(v); }
+  KESTLE_API XBuffer& operator<<(unsigned long v) { return put<4>(static_cast<std::uint32_t>(v)); }
+  KESTLE_API XBuffer& operator<<(long long v) { return put<8>(static_cast<std::uint64_t>(v)); }
+  KESTLE_API XBuffer& operator<<(unsigned long long v) { return put<8>(v); }
   // A pointer would otherwise be written as a bool; write texts with addWStr.
   template <class T>
   XBuffer& operator<<(T const* v) = delete;
 
-  XBuffer& operator>>(bool& v);
-  XBuffer& operator>>(char& v);
-  XBuffer& operator>>(int& v);
-  XBuffer& operator>>(unsigned int& v);
-  XBuffer& operator>>(unsigned long& v);
-  XBuffer& operator>>(long long& v);
-  XBuffer& operator>>(unsigned long long& v);
+  KESTLE_API XBuffer& operator>>(bool& v) {
+    v = take<4>() != 0;
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(char& v) {
+    v = static_cast<char>(take<1>());
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(int& v) {
+    v = static_cast<int>(static_cast<std::uint32_t>(take<4>()));
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(unsigned int& v) {
+    v = static_cast<unsigned int>(take<4>());
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(unsigned long& v) {
+    v = static_cast<unsigned long>(take<4>());
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(long long& v) {
+    v = static_cast<long long>(take<8>());
+    return *this;
+  }
+  KESTLE_API XBuffer& operator>>(unsigned long long& v) {
+    v = take<8>();
+    return *this;
+  }
 
-  bool getBool();  // a 32-bit value, true when nonzero
+  // A 32-bit value, true when nonzero.
+  KESTLE_API bool getBool() { return take<4>() != 0; }
   // The byte at the position; the position advances by one first. At or beyond the length this
   // is the array's index report (module "array", line 320, the position) and the answer is 0.
-  char getChar();
+  KESTLE_API char getChar() {
+    unsigned const at = pos_++;
+    return data_[at];
+  }
 
   // Appends count bytes (bytes may point into this buffer). A length of 2^31 bytes or more is
   // refused with the array's growth report and nothing is added.
@@ -98,6 +130,43 @@ class KESTLE_API XBuffer {
   XBuffer& addBuffer(XBuffer const& nested);
 
  private:
+  static_assert(std::endian::native == std::endian::little, "values lie low byte first");
+  friend class XBufferC;
+
+  // The unsigned word of N bytes.
+  template <unsigned N>
+  using Word = std::conditional_t<N == 1, std::uint8_t,
+                                  std::conditional_t<N == 4, std::uint32_t, std::uint64_t>>;
+
+  // Appends the N low bytes of v, in place when the storage has room, else through add.
+  template <unsigned N>
+  XBuffer& put(std::uint64_t v) {
+    if (data_.capacity_ - data_.number_ >= N) [[likely]] {
+      std::memcpy(data_.data_ + data_.number_, &v, N);
+      data_.number_ += N;
+      return *this;
+    }
+    return add(N, &v);
+  }
+  // Reads N bytes at the position, in place when they are all there, else through get. The two
+  // paths keep separate words, so that the common one never goes through memory.
+  template <unsigned N>
+  std::uint64_t take() {
+    if (std::uint64_t{pos_} + N <= data_.number_) [[likely]] {
+      Word<N> w;
+      std::memcpy(&w, data_.data_ + pos_, N);
+      pos_ += N;
+      return w;
+    }
+    return takeSlow<N>();
+  }
+  template <unsigned N>
+  [[gnu::noinline]] std::uint64_t takeSlow() {
+    Word<N> w = 0;
+    get(N, &w);
+    return w;
+  }
+
   std::uint32_t pos_;
   Data data_;
 };
@@ -111,26 +180,54 @@ class KESTLE_API XBufferC {
   explicit XBufferC(XBuffer const& buffer);
   XBufferC(XBuffer&&) = delete;  // would view a buffer about to be destroyed
 
-  // The byte at the position, or at i, without any check (may point beyond the view).
-  char const* at() const;
-  char const* at(unsigned i) const;
-  unsigned len() const;
-  unsigned pos() const;
+  // The byte at the position, or at i, without any check (may point beyond the view). Computed
+  // on the address's integer value, so that an offset from a null view is well defined.
+  KESTLE_API char const* at() const { return at(pos_); }
+  KESTLE_API char const* at(unsigned i) const {
+    return reinterpret_cast<char const*>(reinterpret_cast<std::uintptr_t>(data_) + i);
+  }
+  KESTLE_API unsigned len() const { return len_; }
+  KESTLE_API unsigned pos() const { return pos_; }
   // Moves the position forward by n, no further than the end.
   XBufferC& fwd(unsigned n);
 
-  XBufferC& operator>>(bool& v);
-  XBufferC& operator>>(char& v);
-  XBufferC& operator>>(int& v);
-  XBufferC& operator>>(unsigned int& v);
-  XBufferC& operator>>(unsigned long& v);
-  XBufferC& operator>>(long long& v);
-  XBufferC& operator>>(unsigned long long& v);
+  KESTLE_API XBufferC& operator>>(bool& v) {
+    v = take<4>() != 0;
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(char& v) {
+    v = static_cast<char>(take<1>());
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(int& v) {
+    v = static_cast<int>(static_cast<std::uint32_t>(take<4>()));
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(unsigned int& v) {
+    v = static_cast<unsigned int>(take<4>());
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(unsigned long& v) {
+    v = static_cast<unsigned long>(take<4>());
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(long long& v) {
+    v = static_cast<long long>(take<8>());
+    return *this;
+  }
+  KESTLE_API XBufferC& operator>>(unsigned long long& v) {
+    v = take<8>();
+    return *this;
+  }
 
-  bool getBool();  // a 32-bit value, true when nonzero
+  // A 32-bit value, true when nonzero.
+  KESTLE_API bool getBool() { return take<4>() != 0; }
   // The byte at the position, without a report; the position advances by one. At or beyond the
   // end the answer is 0 and nothing outside the view is read.
-  char getChar();
+  KESTLE_API char getChar() {
+    unsigned const at = pos_++;
+    return at < len_ ? data_[at] : 0;
+  }
 
   // Fills count bytes from the position (zeros past the end) and advances the position.
   XBufferC& get(unsigned count, void* bytes);
@@ -146,6 +243,24 @@ class KESTLE_API XBufferC {
   XBufferC& operator>>(XBuffer& nested);
 
  private:
+  // Reads N bytes at the position, in place when they are all in view, else through get.
+  template <unsigned N>
+  std::uint64_t take() {
+    if (std::uint64_t{pos_} + N <= len_) [[likely]] {
+      XBuffer::Word<N> w;
+      std::memcpy(&w, data_ + pos_, N);
+      pos_ += N;
+      return w;
+    }
+    return takeSlow<N>();
+  }
+  template <unsigned N>
+  [[gnu::noinline]] std::uint64_t takeSlow() {
+    XBuffer::Word<N> w = 0;
+    get(N, &w);
+    return w;
+  }
+
   std::uint32_t pos_;
   std::uint32_t len_;
   char const* data_;

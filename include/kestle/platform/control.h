@@ -94,6 +94,15 @@ KESTLE_API ClockHook setClockHook(ClockHook hook);
 KESTLE_API unsigned long long statCount(Stat::Id id);
 KESTLE_API unsigned long long statTicks(Stat::Id id);
 
+// The code path of the record cipher and the backup checksum: Auto (the default) runs the widest
+// the processor has; Bytes, Sse2 and Avx2 force one, so that every path can be run and compared
+// on one machine. Forcing a tier the processor lacks gives the widest it has. Every path produces
+// the same bytes. Returns the previous setting.
+enum class CpuTier { Auto, Bytes, Sse2, Avx2 };
+KESTLE_API CpuTier setCpuTier(CpuTier tier);
+// The tier that runs now (never Auto).
+KESTLE_API CpuTier cpuTier();
+
 }  // namespace Platform
 
 namespace Heapwick {
