@@ -6,9 +6,9 @@
 
 namespace kestle_test {
 namespace {
-thread_local HeldOp* tlOp = nullptr;  // the HeldOp whose operation runs on this thread
+thread_local HeldOp* tlOp = nullptr;
 
-// The system call the thread is in and its first argument ("running" in user space).
+// The system call the thread is in and its first argument.
 std::string currentSyscall(int tid) {
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
   std::string number, first;
@@ -16,8 +16,7 @@ std::string currentSyscall(int tid) {
   return number + " " + first;
 }
 constexpr char kFutexSyscall[] = "202 ";  // x86-64
-// Asleep on a futex only when many looks in a row find the thread on the same word, so that a
-// short wait on some lock inside the C library is not taken for one.
+// Many looks in a row on the same futex word, so that a short lock wait is not taken for one.
 constexpr int kStableLooks = 200;
 }  // namespace
 
@@ -66,7 +65,7 @@ std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& c
   bool const read = call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2;
   if (held != nullptr && held->parkWanted_ &&
       (call.op == held->parkOn_ || (read && held->parkOn_ == Platform::FileOp::Read))) {
-    held->parkWanted_ = false;  // park once
+    held->parkWanted_ = false;
     held->park(call.handle);
   }
   return answer_ ? answer_(call) : std::nullopt;
