@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <system_error>
 
 namespace kestle_test {
 namespace {
@@ -21,12 +20,8 @@ constexpr int kStableLooks = 200;
 }  // namespace
 
 int openDescriptorCount() {
-  int n = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
-    ++n;
-  return n - 1;  // the iterator's own descriptor
+  auto const entries = std::filesystem::directory_iterator("/proc/self/fd");
+  return static_cast<int>(std::distance(entries, std::filesystem::directory_iterator())) - 1;
 }
 
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes) {
@@ -36,14 +31,6 @@ void writeWholeFile(std::filesystem::path const& path, std::string const& bytes)
 std::string readWholeFile(std::filesystem::path const& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Platform::FileFault failWith(unsigned long code) {
-  return Platform::FileFault{code, -1, {}};
-}
-
-Platform::FileFault cutTo(long long count) {
-  return Platform::FileFault{0, count, {}};
 }
 
 Answer failOn(Platform::FileOp op, unsigned long code, void* handle) {

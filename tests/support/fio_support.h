@@ -20,8 +20,12 @@ int openDescriptorCount();  // entries of /proc/self/fd now
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes);
 std::string readWholeFile(std::filesystem::path const& path);
 
-Platform::FileFault failWith(unsigned long code);
-Platform::FileFault cutTo(long long count);
+inline Platform::FileFault failWith(unsigned long code) {
+  return {code, -1, {}};
+}
+inline Platform::FileFault cutTo(long long count) {
+  return {0, count, {}};
+}
 
 using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCall const&)>;
 // Refuses the calls of `op` (on `handle` only, when it is not null) with `code`.
