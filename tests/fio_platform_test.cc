@@ -1,5 +1,4 @@
-// The platform's raw file primitives: opening modes, positioned transfers, refusals with their
-// system codes, the modification stamp, and the file-fault hook's answers.
+// The platform's raw file primitives; transfers are checked through the raw layer's tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -26,7 +25,6 @@ struct OpenFile {
   unsigned long code;
 };
 
-// Each open in turn on one name; a refused open leaves no handle, no descriptor, the file as was.
 TEST(FioOpenTest, OpenFlagsAndRefusals) {
   kestle_test::HeapCheck heap;
   kestle_test::TempDir dir;
@@ -65,7 +63,6 @@ TEST(FioOpenTest, OpenFlagsAndRefusals) {
   EXPECT_EQ(kestle_test::openDescriptorCount(), descriptors);
 }
 
-// Positioned transfers are checked through the raw layer's tests; here what only flushes show.
 TEST(FioTransferTest, FlushesSyncTheCreatedFilesDirectoryUntilThatSucceeds) {
   kestle_test::HeapCheck heap;
   kestle_test::TempDir dir;

@@ -1,5 +1,4 @@
-// The raw file handle: slots, the read gate, the flush before read-handle reads, the reports and
-// the release of every handle. Reads are parked inside the platform, never timed.
+// The raw file handle; reads are parked inside the platform, never timed.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -51,7 +50,6 @@ class FiowrapTest : public ::testing::Test {
     main_ = calls_.all().back().handle;
     calls_.clear();
   }
-  // One read of kChunk bytes at `position`, whose bytes (in both buffers) must be the file's.
   unsigned long readChunk(unsigned long long position, ReadKind const& kind = kPlainRead) {
     std::string buffer(kChunk, '\0'), copy(kChunk, '\0');
     unsigned got = 0;
@@ -81,7 +79,6 @@ class FiowrapTest : public ::testing::Test {
     EXPECT_EQ(slot0.finish(), 0u);
     return handle;
   }
-  // The reports so far must be these {op, function, line}; answers them.
   std::vector<Platform::Report> expectReports(
       std::vector<std::tuple<ReportOp, std::wstring, unsigned>> const& want) {
     auto const reports = reports_.reports();
@@ -103,10 +100,6 @@ class FiowrapTest : public ::testing::Test {
   void* main_ = nullptr;
 };
 
-// A write drops the read handles (a failed close is reported, its slot emptied anyway) and marks
-// the file unflushed: the next read through a read handle flushes the main handle once, then
-// opens a fresh handle. A write whose positioning fails does neither; setSize does both; flush
-// clears the mark even when it fails.
 TEST_F(FiowrapTest, WritesAndResizesDropReadHandlesAndMarkTheFileUnflushed) {
   void* h1 = openReadHandle();
   EXPECT_EQ(calls_.count(Op::Flush), 0u);
@@ -162,9 +155,6 @@ TEST_F(FiowrapTest, WritesAndResizesDropReadHandlesAndMarkTheFileUnflushed) {
 
 class FiowrapReadKindTest : public FiowrapTest, public ::testing::WithParamInterface<ReadKind> {};
 
-// Four reads take slots 0 to 3 and a fifth waits at the gate. Then a write holds slot 0 while
-// reads hold 1 to 3: a read waits for a slot, past a second it reports and fails with its gate
-// unit returned; a read let go in time delivers.
 TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndAWaitForASlot) {
   ReadKind const kind = GetParam();
   auto const uses = Platform::statCount(89);
@@ -215,8 +205,7 @@ TEST_P(FiowrapReadKindTest, SlotsInOrderAGateOfFourAndAWaitForASlot) {
     EXPECT_EQ(r->awaitOutcome(), HeldOp::Outcome::Parked);
 }
 
-// After a write, the read through slot 1 flushes the main handle and opens its read handle;
-// both fail, are reported, and the read goes on to fail at positioning the empty slot.
+// Both fail; the read goes on to fail at positioning the empty slot.
 TEST_P(FiowrapReadKindTest, FlushAndOpenFailuresAreReportedAndTheReadGoesOn) {
   ReadKind const kind = GetParam();
   unsigned written = 0;
@@ -275,8 +264,6 @@ TEST_F(FiowrapTest, ClosingReadHandlesWaitsForAReadOpeningOne) {
   EXPECT_EQ(calls_.count(Op::Close, calls_.of(Op::Read).back().handle), 1u);
 }
 
-// Read-handle close failures are reported and do not change the result; a main-handle failure
-// is the result, and the read handles are closed all the same.
 TEST_F(FiowrapTest, CloseReleasesEveryHandleWhateverFails) {
   for (bool mainFails : {false, true}) {
     calls_.answerWith(nullptr);

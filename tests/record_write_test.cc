@@ -1,6 +1,4 @@
-// Record writes and the byte transfers under them: transfers per write, the write buffer's runs,
-// and what each raw result leads to (waits, tones, log lines, bounded retries). Report fields are
-// checked in record_file_test.
+// Record writes and the byte transfers under them. Report fields are checked in record_file_test.
 #include "support/record_support.h"
 
 namespace {
@@ -54,8 +52,6 @@ TEST_F(RecordWriteTest, SingleAndMultipleRecordsInOneTransferEach) {
   EXPECT_EQ(reports_.count(), 0u);
 }
 
-// Runs end at a gap, at a descent and when full; capacity changes lose no record. Fflush keeps
-// the buffer; the buffered copy wins over a direct write meanwhile; a failed run is dropped.
 TEST_F(RecordWriteTest, BufferedRuns) {
   open(10, true);
   put(5, 10);
@@ -160,8 +156,7 @@ TEST_F(RecordWriteTest, ShortWritesAreRetriedFourTimes) {
                 e.type == 1 && e.logFile == L"ERROR.LOG" && !e.text2 && e.code == 0);
   }
 
-  // A write short once lands whole; a reported failure between short writes does not give them
-  // a fresh count of tries.
+  // A reported failure between short writes does not give them a fresh count of tries.
   calls_.answerWith(kestle_test::firstCalls(Op::Write, 1, cutTo(4)));
   EXPECT_EQ(file_->writeBytes(1, data.data(), 12), 0u);
   EXPECT_EQ(contents().substr(0, 12), data.substr(0, 12));

@@ -1,5 +1,4 @@
-// Helpers for the file-layer tests: whole-file access, fault answers, a recorder of the file
-// primitives, and operations parked inside the platform, so that concurrency is deterministic.
+// Helpers for the file-layer tests: fault answers, a call recorder, operations parked in the hook.
 #pragma once
 
 #include <atomic>
@@ -32,7 +31,6 @@ using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCa
 Answer failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
 
 // Records every file primitive call while it lives and answers each through `answer`.
-// A HeldOp's first matching call parks in here.
 class FileCalls {
  public:
   explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}

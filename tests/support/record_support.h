@@ -1,5 +1,4 @@
-// Shared pieces of the record-file tests: the fixture, a guard over the read switches, and fault
-// answers for chosen calls.
+// Shared pieces of the record-file tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +14,6 @@
 
 namespace kestle_test {
 
-// The calls' {position, length}, divided by `unit`.
 using Span = std::pair<unsigned long long, unsigned long long>;
 inline std::vector<Span> spans(std::vector<Platform::FileCall> const& calls, unsigned unit = 1) {
   std::vector<Span> out;
@@ -70,8 +68,7 @@ inline Answer alterReads(Platform::FileOp op, ReadAlter alter) {
   };
 }
 
-// Flips a bit of the byte at file position `at` on the `op` calls that `when` picks, in the
-// original and/or the copy.
+// Flips a bit of the byte at file position `at` on the `op` calls that `when` picks.
 inline Answer flipByte(Platform::FileOp op, unsigned long long at, std::function<bool(int)> when,
                        bool original = true, bool copy = false) {
   return alterReads(op, [=](int n, unsigned long long pos, char* buffer, char* second, unsigned k) {
@@ -99,7 +96,6 @@ class RecordTest : public ::testing::Test {
               0u);
     logrecl_ = logrecl;
   }
-  // Opens a file of `n` records (recordBytes) written through the library.
   void makeFile(unsigned n, unsigned logrecl, bool cypher) {
     open(logrecl, cypher);
     data_ = recordBytes(n, logrecl);
