@@ -63,10 +63,20 @@ TEST(FioOpenTest, OpenFlagsAndRefusals) {
   EXPECT_EQ(kestle_test::openDescriptorCount(), descriptors);
 }
 
-TEST(FioTransferTest, FlushesSyncTheCreatedFilesDirectoryUntilThatSucceeds) {
+TEST(FioTransferTest, TransfersAdvanceThePositionAndFlushesSyncANewFilesDirectory) {
   kestle_test::HeapCheck heap;
   kestle_test::TempDir dir;
   OpenFile file(dir.wfile("f"), Access::ReadWrite, OpenFlag::CreateNew);
+  unsigned n = 0;
+  char buf[4];
+  std::string got;
+  EXPECT_EQ(FioWrite(file.handle, "ab", 2, n) + FioWrite(file.handle, "cd", 2, n), 0u);
+  EXPECT_EQ(FioSetPos(file.handle, 1), 0u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(FioRead(file.handle, buf, 2, n), 0u);
+    got += std::string(buf, n) + "|";
+  }
+  EXPECT_EQ(got, "bc|d|");
   std::wstring const directory = dir.path().wstring(), name = dir.wfile("f");
   kestle_test::FileCalls calls([&](Platform::FileCall const& c) {
     return c.name == directory ? std::optional(kestle_test::failWith(SysError::IoDevice))
