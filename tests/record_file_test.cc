@@ -1,5 +1,4 @@
-// The record file handle: opening and its refusals, closing, the record keys as they land in the
-// file, and the size in records.
+// The record file handle, and every report the record layer makes.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -7,89 +6,185 @@
 
 namespace {
 
-using kestle_test::expectReport;
+using kestle_test::failOn;
+using kestle_test::failWith;
+using kestle_test::FileCalls;
 using kestle_test::recordBytes;
 using Op = Platform::FileOp;
 using ReportOp = Platform::Report::Op;
 
 class RecordFileTest : public kestle_test::RecordTest {};
 
+// In texts, % stands for the file's name.
+TEST_F(RecordFileTest, EveryReportSite) {
+  char buffer[80] = {}, copy[80] = {};
+  unsigned nread = 0;
+  bool eof = false;
+  unsigned long err = 0;
+  auto const broken = kestle_test::flipByte(Op::Read, 6 * 9 + 3, [](int) { return true; });
+  auto const broken2 = kestle_test::flipByte(
+      Op::Read2, 6 * 9 + 3, [](int) { return true; }, true, true);
+  auto const zeroLength = [&] {
+    EXPECT_EQ(FopenName(name_.c_str(), 0, false, Sharing::AllowRead, Access::Read,
+                        OpenFlag::OpenExisting, file_, false),
+              87u);
+  };
+  auto const partRecord = [&] {
+    Fclose(file_);
+    kestle_test::writeWholeFile(path_, std::string(1000, 'x'));
+    open(5, true);
+  };
+  auto const nullRead = [&] {
+    eof = false;
+    Fread(file_, 1, nullptr, eof);
+    EXPECT_TRUE(eof);  // nothing delivered
+  };
+  auto const failedRun = [&] {
+    Fbufwrite(file_, 1, 4, buffer);
+    Fflushbuf(file_);
+  };
+  auto const verifiedRead = [&] {
+    kestle_test::ReadSwitches verified(false, true, false);
+    Fmultiread(file_, 1, 10, buffer, nread, eof);
+  };
+  auto const busy = kestle_test::firstCalls(Op::Read, 30, failWith(NoHandleError));
+  auto const refused2 = kestle_test::firstCalls(Op::Read2, 2, failWith(1117));
+  auto const readTwo = [&] { EXPECT_EQ(file_->readBytes2(1, buffer, copy, 24), 24u); };
+  unsigned const retries = kestle_detail::record::kReportedRetryLimit;
+  struct Site {
+    bool cypher;
+    kestle_test::Answer answer;
+    std::function<void()> act;
+    ReportOp op;
+    bool flag;
+    wchar_t const* function;
+    unsigned line;
+    wchar_t const* text1;  // null: none
+    wchar_t const* text2;
+    unsigned long code;
+    size_t count;  // reports the act makes
+  } const sites[] = {
+      {false, nullptr, zeroLength, ReportOp::Panic1Text, false, L"FopenName", 373, L"%", nullptr, 0,
+       1},
+      {true, nullptr, partRecord, ReportOp::Panic1Text, false, L"Fsize", 786,
+       L"Fsize/2 1000, reclen 6, %", nullptr, 0, 1},
+      {false, failOn(Op::Size, SysError::IoDevice), [&] { Fsize(file_, nread); },
+       ReportOp::Panic1Ec, true, L"Fsize", 783, L"Fsize/1, %", nullptr, SysError::IoDevice, 1},
+      {true, failOn(Op::SetSize, SysError::DiskFull), [&] { FSetSize(file_, 4); },
+       ReportOp::Panic1Ec, true, L"FSetSize", 796, L"%", nullptr, SysError::DiskFull, 1},
+      {false, failOn(Op::Close, SysError::IoDevice), [&] { Fclose(file_); }, ReportOp::Panic1Ec,
+       false, L"Fclose", 398, L"%", nullptr, SysError::IoDevice, 1},
+      {true, failOn(Op::Write, SysError::DiskFull), [&] { Fwrite(file_, 2, buffer); },
+       ReportOp::Panic1Ec, true, L"Fwrite", 753, L"%", nullptr, SysError::DiskFull, 1},
+      {false, nullptr, [&] { Fbufwrite(file_, 1, 4, nullptr); }, ReportOp::Panic1Ec, false,
+       L"Fbufwrite", 760, L"%", nullptr, 87, 1},
+      {false, nullptr, [&] { Fbufwrite(file_, 1, 0, buffer); }, ReportOp::PanicMe, false,
+       L"Fbufwrite", 762, nullptr, nullptr, 0, 1},
+      {false, nullptr, [&] { Fmultiread(file_, 0xFFFFFFFFu, 2, buffer, nread, eof); },
+       ReportOp::Panic1Ec, false, L"Fmultiread", 536, L"%", nullptr, 87, 1},
+      {false, nullptr, nullRead, ReportOp::Panic1Ec, false, L"Fread", 552, L"%", nullptr, 87, 1},
+      {false, failOn(Op::Write, SysError::DiskFull), failedRun, ReportOp::TrapretMe, true,
+       L"FioFile::flushBuffer", 338, nullptr, nullptr, SysError::DiskFull, 1},
+      {false, failOn(Op::Flush, SysError::IoDevice), [&] { Fflush(file_); }, ReportOp::Panic1Ec,
+       true, L"Fflush", 814, L"%", nullptr, SysError::IoDevice, 1},
+      {false, busy, [&] { EXPECT_EQ(file_->readBytes(1, buffer, 24), 24u); }, ReportOp::Panic1Ec,
+       true, L"FioFile::readBytes", 265, L"readBytes/102, %", nullptr, NoHandleError, 1},
+      {false, refused2, readTwo, ReportOp::Panic1Ec, true, L"FioFile::readBytes2", 291,
+       L"readBytes/102, %", nullptr, 1117, 2},
+      {false, nullptr, [&] { EXPECT_EQ(file_->readBytes(1, buffer, 7), 7u); }, ReportOp::PanicMe,
+       false, L"FioFile::readBytes", 249, L"7", L"6", 0, 1},
+      {false, nullptr, [&] { file_->readBytes2(1, buffer, copy, 7); }, ReportOp::PanicMe, false,
+       L"FioFile::readBytes2", 274, L"7", L"6", 0, 1},
+      {false, failOn(Op::Write, SysError::InvalidHandle), [&] { file_->writeBytes(1, buffer, 6); },
+       ReportOp::Panic1Ec, true, L"FioFile::writeBytes", 326, L"writeBytes/102, %", nullptr,
+       SysError::InvalidHandle, retries},
+      {true, broken, [&] { Fmultiread(file_, 1, 10, buffer, nread, eof); }, ReportOp::Panic1Text,
+       false, L"FioFile::multiReadCypher", 499, L"BROKEN FILE: %7", nullptr, 0, 1},
+      {true, broken2, verifiedRead, ReportOp::Panic1Text, false, L"FioFile::multiReadCypher2", 646,
+       L"BROKEN FILE: %7", nullptr, 0, 1},
+  };
+  auto named = [&](wchar_t const* text) -> std::optional<std::wstring> {
+    if (text == nullptr)
+      return std::nullopt;
+    std::wstring s = text;
+    size_t const at = s.find(L'%');
+    return at == std::wstring::npos ? s : s.replace(at, 1, name_);
+  };
+  for (Site const& site : sites) {
+    SCOPED_TRACE(testing::Message() << site.function << " " << site.line);
+    Fclose(file_);
+    std::filesystem::remove(dir_.file("data"));
+    unsigned const logrecl = site.cypher ? 8 : 6;
+    open(logrecl, site.cypher);
+    data_ = recordBytes(10, logrecl);
+    Fmultiwrite(file_, 1, 10, data_.data(), err);
+    reports_.clear();
+    calls_.answerWith(site.answer);
+    site.act();
+    calls_.answerWith({});
+    auto const r = reports_.reports();
+    ASSERT_EQ(r.size(), site.count);
+    EXPECT_EQ(std::tie(r[0].op, r[0].flag, r[0].file, r[0].function, r[0].line, r[0].text1,
+                       r[0].text2, r[0].code),
+              std::make_tuple(site.op, site.flag, std::wstring(L"fio"), std::wstring(site.function),
+                              site.line, named(site.text1), named(site.text2), site.code));
+  }
+}
+
+// A missing file; a record length of 0; an enciphered record one byte too long for 32 bits.
 TEST_F(RecordFileTest, OpenRefusalsLeaveThePointerAndAllocateNothing) {
   auto* const stale = reinterpret_cast<FioFile*>(0x1234);
   FioFile* file = stale;
-  std::wstring const missing = dir_.wfile("missing");
-  EXPECT_EQ(FopenName(missing.c_str(), 10, true, Sharing::AllowRead, Access::Read,
-                      OpenFlag::OpenExisting, file, false),
-            SysError::FileNotFound);
-  EXPECT_EQ(FopenName(missing.c_str(), 0, false, Sharing::AllowRead, Access::ReadWrite,
-                      OpenFlag::OpenOrCreate, file, false),
-            SysError::InvalidParameter);
+  for (auto [logrecl, flag, code] :
+       {std::tuple(10u, OpenFlag::OpenExisting, 2ul), std::tuple(0u, OpenFlag::OpenOrCreate, 87ul),
+        std::tuple(0xFFFFFFFFu, OpenFlag::OpenOrCreate, 87ul)})
+    EXPECT_EQ(FopenName(dir_.wfile("missing").c_str(), logrecl, true, Sharing::AllowRead,
+                        Access::ReadWrite, flag, file, false),
+              code);
   EXPECT_EQ(file, stale);
   EXPECT_FALSE(std::filesystem::exists(dir_.file("missing")));
   EXPECT_EQ(heap_.held(), 0);
-  ASSERT_EQ(reports_.count(), 1u);
-  expectReport(reports_.reports()[0], ReportOp::Panic1Text, false, L"FopenName", 373, missing, 0);
 }
 
-TEST_F(RecordFileTest, SizeChecksAtOpenAndAfter) {
+TEST_F(RecordFileTest, SizesInRecords) {
   kestle_test::writeWholeFile(dir_.file("data"), std::string(1000, 'x'));
   open(5, true);
   EXPECT_EQ(Fbuflen(file_, 10), 50u);
   EXPECT_EQ(Fbuflen(file_, 0x33333334u), 4u);  // 32-bit product
   EXPECT_EQ(std::wstring(FGetName(file_)), name_);
-  ASSERT_EQ(reports_.count(), 1u);
-  expectReport(reports_.reports()[0], ReportOp::Panic1Text, false, L"Fsize", 786,
-               L"Fsize/2 1000, reclen 6, " + name_, 0);
   unsigned nrecs = 0;
   Fsize(file_, nrecs);
   EXPECT_EQ(nrecs, 166u);  // the trailing part record is not counted
-
-  reports_.clear();
-  kestle_test::FileCalls calls(kestle_test::failOn(Op::Size, SysError::IoDevice));
-  Fsize(file_, nrecs);
-  EXPECT_EQ(nrecs, 0u);
-  ASSERT_EQ(reports_.count(), 1u);
-  expectReport(reports_.reports()[0], ReportOp::Panic1Ec, true, L"Fsize", 783, L"Fsize/1, " + name_,
-               SysError::IoDevice);
-}
-
-TEST_F(RecordFileTest, SetSizeInRecords) {
-  open(100, true);
-  unsigned nrecs = 0;
   FSetSize(file_, 3);
   Fsize(file_, nrecs);
-  EXPECT_EQ(std::filesystem::file_size(path_), 303u);
-  EXPECT_EQ(nrecs, 3u);
-  FSetSize(file_, 0);
-  EXPECT_EQ(std::filesystem::file_size(path_), 0u);
-  // The byte size is 64-bit: a sparse file past 4 GiB.
-  EXPECT_EQ(FSetNewSize(file_, 50000000), 0u);
-  EXPECT_EQ(std::filesystem::file_size(path_), 5050000000ull);
+  EXPECT_EQ(std::make_pair(std::filesystem::file_size(path_), nrecs), std::make_pair(18ul, 3u));
+  // The byte size is 64-bit: a sparse file past 4 GiB; past 2^32 records the count saturates.
+  EXPECT_EQ(FSetNewSize(file_, 1000000000), 0u);
   Fsize(file_, nrecs);
-  EXPECT_EQ(nrecs, 50000000u);
-  std::filesystem::resize_file(path_, 101 * 0x100000001ull);  // 2^32 + 1 records: saturates
+  EXPECT_EQ(std::make_pair(std::filesystem::file_size(path_), nrecs),
+            std::make_pair(6000000000ul, 1000000000u));
+  std::filesystem::resize_file(path_, 6 * 0x100000001ull);
   Fsize(file_, nrecs);
   EXPECT_EQ(nrecs, 0xFFFFFFFFu);
-  EXPECT_EQ(reports_.count(), 0u);
-
-  kestle_test::FileCalls calls(kestle_test::failOn(Op::SetSize, SysError::DiskFull));
+  calls_.answerWith(failOn(Op::SetSize, SysError::DiskFull));
   EXPECT_EQ(FSetNewSize(file_, 4), SysError::DiskFull);
-  EXPECT_EQ(reports_.count(), 0u);
-  FSetSize(file_, 4);
-  ASSERT_EQ(reports_.count(), 1u);
-  expectReport(reports_.reports()[0], ReportOp::Panic1Ec, true, L"FSetSize", 796, name_,
-               SysError::DiskFull);
+  EXPECT_EQ(reports_.count(), 2u);  // the part record, at open and at the first Fsize
 }
 
-// Each record is stored enciphered under the key of its number: read the file back with plain
-// POSIX calls and decipher every record under the key it must have.
+// Read back with plain POSIX calls, every record deciphers under the key its number gives.
 TEST_F(RecordFileTest, RecordKeysAsStoredInTheFile) {
   open(4, true);
   std::pair<unsigned, unsigned char> const keys[] = {
       {1, 0},     {2, 1},       {256, 255}, {257, 1},   {32768, 126},
       {32769, 0}, {65536, 126}, {65537, 1}, {65793, 2}, {16777218, 1}};
+  std::string run;  // records 250 to 265 in one write, across a step of the key rule
+  for (unsigned rec = 250; rec < 266; ++rec)
+    run += recordBytes(1, 4, rec);
+  unsigned long err = 0;
+  Fmultiwrite(file_, 250, 16, run.data(), err);
   for (auto const& [rec, key] : keys)
-    Fwrite(file_, rec, recordBytes(1, 4, rec).data());
+    if (rec < 250 || rec >= 266)
+      Fwrite(file_, rec, recordBytes(1, 4, rec).data());
   EXPECT_EQ(std::filesystem::file_size(path_), 16777218ull * 5);
   int const fd = ::open(path_.c_str(), O_RDONLY);
   for (auto const& [rec, key] : keys) {
@@ -102,70 +197,4 @@ TEST_F(RecordFileTest, RecordKeysAsStoredInTheFile) {
   EXPECT_EQ(reports_.count(), 0u);
 }
 
-TEST_F(RecordFileTest, CloseWritesTheBufferFirstAndAlwaysReleases) {
-  open(10, false);
-  std::string data = recordBytes(2, 10);
-  std::string atClose = "(not closed)";
-  kestle_test::FileCalls calls([&](Platform::FileCall const& c) {
-    if (c.op == Op::Close)
-      atClose = contents();
-    return c.op == Op::Close ? std::optional(kestle_test::failWith(SysError::IoDevice))
-                             : std::nullopt;
-  });
-  Fbufwrite(file_, 1, 4, data.data());
-  Fbufwrite(file_, 2, 4, data.data() + 10);
-  EXPECT_EQ(calls.count(Op::Write), 0u);
-  Fclose(file_);
-  EXPECT_EQ(file_, nullptr);
-  EXPECT_EQ(atClose, data);  // the run was written before the close
-  ASSERT_EQ(reports_.count(), 1u);
-  expectReport(reports_.reports()[0], ReportOp::Panic1Ec, false, L"Fclose", 398, name_,
-               SysError::IoDevice);
-}
-
 }  // namespace
-
-// Records past 0xFFFFFFFF, a stored record too long for 32 bits and null pointers with a count:
-// refused with 87, nothing written or allocated; functions without a result code report it.
-TEST_F(RecordFileTest, ThirtyTwoBitEdgesAndNullPointersAreRefused) {
-  FioFile* file = nullptr;
-  EXPECT_EQ(FopenName(dir_.wfile("huge").c_str(), 0xFFFFFFFFu, true, Sharing::AllowRead,
-                      Access::ReadWrite, OpenFlag::OpenOrCreate, file, false),
-            SysError::InvalidParameter);
-  EXPECT_EQ(file, nullptr);
-  EXPECT_EQ(heap_.held(), 0);
-  for (bool cypher : {false, true}) {
-    open(8, cypher, cypher ? "enciphered" : "plain");
-    std::string data = recordBytes(2, 8);
-    kestle_test::FileCalls calls;
-    unsigned long err = 0;
-    Fmultiwrite(file_, 0xFFFFFFFFu, 2, data.data(), err);
-    EXPECT_EQ(err, SysError::InvalidParameter);
-    Fmultiwrite(file_, 1, 1, nullptr, err);
-    EXPECT_EQ(err, SysError::InvalidParameter);
-    Fwrite(file_, 1, nullptr);
-    Fbufwrite(file_, 1, 4, nullptr);
-    unsigned nread = 9;
-    bool eof = true;
-    Fmultiread(file_, 0xFFFFFFFFu, 2, data.data(), nread, eof);
-    EXPECT_EQ(std::make_pair(nread, eof), std::make_pair(0u, false));
-    Fmultiread(file_, 1, 1, nullptr, nread, eof);
-    Fread(file_, 1, nullptr, eof);
-    EXPECT_TRUE(eof);
-    EXPECT_EQ(calls.count(Op::Write) + calls.count(Op::Read) + calls.count(Op::Read2), 0u);
-    EXPECT_EQ(file_->bufcapacity_, 0u);
-    auto const r = reports_.reports();
-    ASSERT_EQ(r.size(), 5u);
-    std::pair<wchar_t const*, unsigned> const sites[] = {{L"Fwrite", 753},
-                                                         {L"Fbufwrite", 760},
-                                                         {L"Fmultiread", 536},
-                                                         {L"Fmultiread", 536},
-                                                         {L"Fread", 552}};
-    for (size_t i = 0; i < 5; ++i)
-      expectReport(r[i], ReportOp::Panic1Ec, i == 0, sites[i].first, sites[i].second, name_,
-                   SysError::InvalidParameter);
-    reports_.clear();
-    Fclose(file_);
-  }
-  EXPECT_EQ(std::filesystem::file_size(dir_.file("plain")), 0u);
-}

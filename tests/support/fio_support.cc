@@ -2,13 +2,12 @@
 
 #include <fstream>
 #include <iterator>
-#include <system_error>
 
 namespace kestle_test {
 namespace {
-thread_local HeldOp* tlOp = nullptr;  // the HeldOp whose operation runs on this thread
+thread_local HeldOp* tlOp = nullptr;
 
-// The system call the thread is in and its first argument ("running" in user space).
+// The system call the thread is in and its first argument.
 std::string currentSyscall(int tid) {
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
   std::string number, first;
@@ -16,18 +15,13 @@ std::string currentSyscall(int tid) {
   return number + " " + first;
 }
 constexpr char kFutexSyscall[] = "202 ";  // x86-64
-// Asleep on a futex only when many looks in a row find the thread on the same word, so that a
-// short wait on some lock inside the C library is not taken for one.
+// Many looks in a row on the same futex word, so that a short lock wait is not taken for one.
 constexpr int kStableLooks = 200;
 }  // namespace
 
 int openDescriptorCount() {
-  int n = 0;
-  std::error_code ec;
-  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
-    ++n;
-  return n - 1;  // the iterator's own descriptor
+  auto const entries = std::filesystem::directory_iterator("/proc/self/fd");
+  return static_cast<int>(std::distance(entries, std::filesystem::directory_iterator())) - 1;
 }
 
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes) {
@@ -37,14 +31,6 @@ void writeWholeFile(std::filesystem::path const& path, std::string const& bytes)
 std::string readWholeFile(std::filesystem::path const& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Platform::FileFault failWith(unsigned long code) {
-  return Platform::FileFault{code, -1, {}};
-}
-
-Platform::FileFault cutTo(long long count) {
-  return Platform::FileFault{0, count, {}};
 }
 
 Answer failOn(Platform::FileOp op, unsigned long code, void* handle) {
@@ -66,7 +52,7 @@ std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& c
   bool const read = call.op == Platform::FileOp::Read || call.op == Platform::FileOp::Read2;
   if (held != nullptr && held->parkWanted_ &&
       (call.op == held->parkOn_ || (read && held->parkOn_ == Platform::FileOp::Read))) {
-    held->parkWanted_ = false;  // park once
+    held->parkWanted_ = false;
     held->park(call.handle);
   }
   return answer_ ? answer_(call) : std::nullopt;

@@ -1,6 +1,4 @@
-// Helpers for the file-layer tests: whole-file access, the descriptor count, fault answers, a
-// recorder of the file primitives, and operations parked inside the platform, so that
-// concurrency is made deterministic without sleeping.
+// Helpers for the file-layer tests: fault answers, a call recorder, operations parked in the hook.
 #pragma once
 
 #include <atomic>
@@ -19,18 +17,20 @@ namespace kestle_test {
 
 int openDescriptorCount();  // entries of /proc/self/fd now
 void writeWholeFile(std::filesystem::path const& path, std::string const& bytes);
-std::string readWholeFile(std::filesystem::path const& path);  // "" when it cannot be read
+std::string readWholeFile(std::filesystem::path const& path);
 
-// Fault answers: refuse the call with `code`; cut a transfer to `count` bytes.
-Platform::FileFault failWith(unsigned long code);
-Platform::FileFault cutTo(long long count);
+inline Platform::FileFault failWith(unsigned long code) {
+  return {code, -1, {}};
+}
+inline Platform::FileFault cutTo(long long count) {
+  return {0, count, {}};
+}
 
 using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCall const&)>;
 // Refuses the calls of `op` (on `handle` only, when it is not null) with `code`.
 Answer failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
 
-// Records every file primitive call while it lives and answers each through `answer` on the
-// calling thread (no answer: the primitive runs). A HeldOp's first Read or Read2 parks in here.
+// Records every file primitive call while it lives and answers each through `answer`.
 class FileCalls {
  public:
   explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}
@@ -38,7 +38,6 @@ class FileCalls {
   FileCalls& operator=(FileCalls const&) = delete;
 
   void answerWith(Answer answer) { answer_ = std::move(answer); }  // while no operation runs
-  // Calls of `op`; on `handle` only when it is not null.
   std::vector<Platform::FileCall> of(Platform::FileOp op, void* handle = nullptr) const;
   size_t count(Platform::FileOp op, void* handle = nullptr) const { return of(op, handle).size(); }
   std::vector<Platform::FileCall> all() const;
@@ -64,13 +63,10 @@ class HeldOp {
   HeldOp& operator=(HeldOp const&) = delete;
 
   enum class Outcome { Parked, Done, BlockedBeforeHook };
-  // Waits until the operation is parked (or done); answers the handle its read went through.
-  void* awaitParked();
-  // Waits until the operation is parked, is done, or sleeps on a futex before it ever reached
-  // the hook, as a read waiting at the gate does.
+  void* awaitParked();  // answers the handle the parked call went through
+  // BlockedBeforeHook: asleep on a futex before it reached the hook (a read at the gate).
   Outcome awaitOutcome();
-  // Lets the operation go on, waits for its end and answers its result.
-  unsigned long finish();
+  unsigned long finish();  // lets the operation go on and answers its result
 
  private:
   friend class FileCalls;
@@ -89,15 +85,14 @@ class HeldOp {
   std::thread worker_;
 };
 
-// A sleep hook that stands in for the clock of reads waiting for a slot: it adds up the
-// milliseconds asked for and, while closed, parks every sleeper until open() is called.
+// A sleep hook that adds up the milliseconds asked for and, while closed, parks every sleeper.
 class SleepGate {
  public:
   SleepGate();
   ~SleepGate();
   void close();
   void open();
-  void awaitSleeper();  // until a thread is parked in the hook (the gate must be closed)
+  void awaitSleeper();
   unsigned long long slept() const;
 
  private:

@@ -1,6 +1,4 @@
-// Shared pieces of the record-file tests: a fixture that captures reports, log lines, sleeps and
-// tones, checks the accounted heap and writes record files; a guard over the read switches; and
-// fault answers that change the bytes of chosen reads.
+// Shared pieces of the record-file tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fio/record_file.h"
@@ -17,15 +14,6 @@
 
 namespace kestle_test {
 
-// Checks a captured report of the record layer (module "fio").
-inline void expectReport(Platform::Report const& r, Platform::Report::Op op, bool flag,
-                         std::wstring const& function, unsigned line,
-                         std::optional<std::wstring> const& text1, unsigned long code) {
-  EXPECT_EQ(std::tie(r.op, r.flag, r.file, r.function, r.line, r.text1, r.code),
-            std::make_tuple(op, flag, std::wstring(L"fio"), function, line, text1, code));
-}
-
-// The calls' {position, length}, both divided by `unit`.
 using Span = std::pair<unsigned long long, unsigned long long>;
 inline std::vector<Span> spans(std::vector<Platform::FileCall> const& calls, unsigned unit = 1) {
   std::vector<Span> out;
@@ -42,7 +30,6 @@ inline std::string recordBytes(unsigned n, unsigned length, unsigned seed = 1) {
   return s;
 }
 
-// Sets the three read switches for its life and restores what they were.
 class ReadSwitches {
  public:
   ReadSwitches(bool extended, bool withCopy, bool useCopy)
@@ -59,8 +46,15 @@ class ReadSwitches {
   bool extended_, withCopy_, useCopy_;
 };
 
-// Lets every `op` call run, then calls `alter` with the call's 0-based number among the `op`
-// calls, its file position, the buffers it filled (copy null for a plain read) and its count.
+// Answers the first `n` calls of `op` with `fault`.
+inline Answer firstCalls(Platform::FileOp op, int n, Platform::FileFault fault) {
+  auto seen = std::make_shared<std::atomic<int>>(0);
+  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    return c.op == op && seen->fetch_add(1) < n ? std::optional(fault) : std::nullopt;
+  };
+}
+
+// Calls `alter` after every `op` call with its 0-based number among them, position, buffers, count.
 using ReadAlter = std::function<void(int, unsigned long long, char*, char*, unsigned)>;
 inline Answer alterReads(Platform::FileOp op, ReadAlter alter) {
   auto seen = std::make_shared<std::atomic<int>>(0);
@@ -74,8 +68,7 @@ inline Answer alterReads(Platform::FileOp op, ReadAlter alter) {
   };
 }
 
-// Flips a bit of the byte at file position `at`, in the original and/or the copy, on the `op`
-// calls that `when` picks by number and whose range holds that byte.
+// Flips a bit of the byte at file position `at` on the `op` calls that `when` picks.
 inline Answer flipByte(Platform::FileOp op, unsigned long long at, std::function<bool(int)> when,
                        bool original = true, bool copy = false) {
   return alterReads(op, [=](int n, unsigned long long pos, char* buffer, char* second, unsigned k) {
@@ -88,16 +81,13 @@ inline Answer flipByte(Platform::FileOp op, unsigned long long at, std::function
   });
 }
 
-// Every test: reports, log lines, sleeps and tones are captured, and the accounted heap must be
-// back where it started once the test's record file is closed.
+// Reports, log lines, sleeps and tones are captured; the heap must be back once the file closes.
 class RecordTest : public ::testing::Test {
  protected:
   void TearDown() override {
     if (file_ != nullptr)
       Fclose(file_);
   }
-
-  // Opens `leaf` in the test directory, creating it when missing.
   void open(unsigned logrecl, bool cypher, std::string const& leaf = "data") {
     path_ = dir_.file(leaf);
     name_ = dir_.wfile(leaf);
@@ -106,7 +96,6 @@ class RecordTest : public ::testing::Test {
               0u);
     logrecl_ = logrecl;
   }
-  // Opens a file of `n` records (recordBytes) written through the library.
   void makeFile(unsigned n, unsigned logrecl, bool cypher) {
     open(logrecl, cypher);
     data_ = recordBytes(n, logrecl);
@@ -114,7 +103,6 @@ class RecordTest : public ::testing::Test {
     Fmultiwrite(file_, 1, n, data_.data(), err);
     ASSERT_EQ(err, 0u);
   }
-  // Records first .. first + n - 1 as makeFile wrote them.
   std::string expected(unsigned first, unsigned n) const {
     return data_.substr(size_t{first - 1} * logrecl_, size_t{n} * logrecl_);
   }
@@ -126,6 +114,7 @@ class RecordTest : public ::testing::Test {
   LogCapture logs_;
   SleepRecorder sleeps_;
   ToneRecorder tones_;
+  FileCalls calls_;
   std::filesystem::path path_;
   std::wstring name_;
   FioFile* file_ = nullptr;
