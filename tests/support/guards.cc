@@ -5,8 +5,24 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <sstream>
 
 namespace kestle_test {
+
+std::vector<std::wstring> ReportCapture::lines() const {
+  static wchar_t const* const kOps[] = {L"PanicMe",     L"TrapretMe", L"Panic1Text",
+                                        L"Panic1Value", L"Panic1Ec",  L"Panic2"};
+  auto text = [](std::optional<std::wstring> const& t) { return t ? *t : std::wstring(L"-"); };
+  std::vector<std::wstring> out;
+  for (auto const& r : reports()) {
+    std::wostringstream line;
+    line << kOps[static_cast<int>(r.op)] << ' ' << r.flag << ' ' << r.file << ':' << r.line << ' '
+         << r.function << ' ' << text(r.expression) << ' ' << text(r.text1) << ' ' << text(r.text2)
+         << ' ' << r.code << ' ' << r.value;
+    out.push_back(line.str());
+  }
+  return out;
+}
 
 std::vector<std::wstring> LogCapture::texts() const {
   std::vector<std::wstring> out;

@@ -1,6 +1,6 @@
 // RAII guards over the platform control hooks: each installs a hook for one test and restores the
-// previous one when it ends. Recorders lock their own state, because the library may call a hook
-// from any thread.
+// previous one when it ends. Recorders lock their own state: the library may call a hook from any
+// thread.
 #pragma once
 
 #include <filesystem>
@@ -13,7 +13,6 @@
 
 namespace kestle_test {
 
-// Installs `hook` through Set for the guard's life.
 template <class Hook, Hook (*Set)(Hook)>
 class HookGuard {
  public:
@@ -28,9 +27,9 @@ class HookGuard {
 using FileFaultGuard = HookGuard<Platform::FileFaultHook, &Platform::setFileFaultHook>;
 using ClockGuard = HookGuard<Platform::ClockHook, &Platform::setClockHook>;
 
-// What a recording hook received, in order.
-template <class Item>
-class Recorded {
+// Records, in order, what the hook installed through Set receives.
+template <class Item, class Hook, Hook (*Set)(Hook)>
+class Recorder {
  public:
   std::vector<Item> items() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -42,56 +41,34 @@ class Recorded {
     items_.clear();
   }
 
- protected:
-  void add(Item item) {
-    std::lock_guard<std::mutex> lock(mu_);
-    items_.push_back(std::move(item));
-  }
-
  private:
   mutable std::mutex mu_;
   std::vector<Item> items_;
+  HookGuard<Hook, Set> guard_{[this](auto const&... args) {
+    std::lock_guard<std::mutex> lock(mu_);
+    items_.push_back(Item{args...});
+  }};
 };
 
-// Captures every SysFailure report instead of printing it.
-class ReportCapture : public Recorded<Platform::Report> {
- public:
+// SysFailure reports, taken instead of printed.
+struct ReportCapture
+    : Recorder<Platform::Report, Platform::ReportHandler, Platform::setReportHandler> {
   std::vector<Platform::Report> reports() const { return items(); }
-
- private:
-  HookGuard<Platform::ReportHandler, &Platform::setReportHandler> guard_{
-      [this](Platform::Report const& r) { add(r); }};
+  // Each report as "op flag file:line function expression text1 text2 code value", "-" for none.
+  std::vector<std::wstring> lines() const;
 };
-
-// Captures every log entry instead of writing it.
-class LogCapture : public Recorded<Platform::LogEntry> {
- public:
+// Log entries, taken instead of written.
+struct LogCapture : Recorder<Platform::LogEntry, Platform::LogHandler, Platform::setLogHandler> {
   std::vector<Platform::LogEntry> entries() const { return items(); }
   std::vector<std::wstring> texts() const;
-
- private:
-  HookGuard<Platform::LogHandler, &Platform::setLogHandler> guard_{
-      [this](Platform::LogEntry const& e) { add(e); }};
 };
-
-// Records SleepMs calls instead of sleeping.
-class SleepRecorder : public Recorded<unsigned> {
- public:
+// SleepMs calls, recorded instead of slept.
+struct SleepRecorder : Recorder<unsigned, Platform::SleepHook, Platform::setSleepHook> {
   std::vector<unsigned> sleeps() const { return items(); }
-
- private:
-  HookGuard<Platform::SleepHook, &Platform::setSleepHook> guard_{[this](unsigned ms) { add(ms); }};
 };
-
-// Records Celesta::tone calls.
-class ToneRecorder : public Recorded<std::pair<unsigned, unsigned>> {
- public:
+struct ToneRecorder
+    : Recorder<std::pair<unsigned, unsigned>, Platform::ToneHook, Platform::setToneHook> {
   std::vector<std::pair<unsigned, unsigned>> tones() const { return items(); }
-
- private:
-  HookGuard<Platform::ToneHook, &Platform::setToneHook> guard_{[this](unsigned a, unsigned b) {
-    add({a, b});
-  }};
 };
 
 // Asserts at its end that the accounted heap is back where it was at its start.

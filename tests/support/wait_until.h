@@ -1,13 +1,17 @@
-// Waiting for a condition that another thread brings about, without sleeping for a fixed time:
-// the caller polls, yielding between looks. The bound only keeps a faulty build from hanging.
+// Waiting for what other threads bring about, without sleeping for a fixed time. The bound only
+// keeps a faulty build from hanging.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kestle_test {
 
@@ -22,21 +26,32 @@ bool waitUntil(Condition condition, std::chrono::milliseconds bound = std::chron
   return true;
 }
 
-// Whether the thread with kernel id tid is blocked in a futex system call now, as the kernel
-// shows it: a waiter really asleep, not one still on its way to the kernel.
+// Whether the thread with kernel id tid is asleep in a futex call now, not still on its way there.
 inline bool asleepInFutex(int tid) {
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
   long number = -1;
-  return (in >> number) && number == SYS_futex;
+  return tid > 0 && (in >> number) && number == SYS_futex;
 }
 
-// Whether every thread whose id is in ids (0 while it has not started) is asleep in a futex call.
-template <class Ids>
-bool allAsleepInFutex(Ids const& ids) {
-  for (auto const& id : ids)
-    if (id.load() <= 0 || !asleepInFutex(id.load()))
-      return false;
-  return true;
+// Runs body(i) on n threads of its own and returns them (they join when destroyed) once every
+// one sleeps in a futex call.
+template <class Body>
+std::vector<std::jthread> startSleepers(int n, Body body) {
+  std::vector<std::atomic<int>> ids(n);
+  std::vector<std::jthread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&ids, body, i] {
+      ids[i].store(static_cast<int>(::syscall(SYS_gettid)));
+      body(i);
+    });
+  }
+  EXPECT_TRUE(waitUntil([&] {
+    for (auto const& id : ids)
+      if (!asleepInFutex(id.load()))
+        return false;
+    return true;
+  })) << "not every thread went to sleep";
+  return threads;
 }
 
 }  // namespace kestle_test
