@@ -12,7 +12,7 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// A mutex that only writes down the calls made on it, into a log shared by several of them.
+// Writes down the calls made on it, into a log shared by several of them.
 struct RecordingMutex : Mutex {
   RecordingMutex(Log& log, std::string name) : log(log), name(std::move(name)) {}
   void obtain() override {
@@ -71,7 +71,7 @@ TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
     EXPECT_FALSE(lock.isLocked());
     lock.unlock();  // holding nothing, it releases nothing
     lock.lock(b);
-    // Copy assignment shares the held mutex; the copy forgets it again by taking an empty one.
+    // A copy shares the held mutex and forgets it again by taking an empty one.
     Mutex::ShiftLock copy;
     copy = lock;
     EXPECT_TRUE(copy.isLocked());
@@ -88,17 +88,17 @@ TEST(ShiftLock, FailedTryHoldsNothingAndATolerantTryLeavesTheThreadsOwnHoldAlone
   RecordingMutex m(log, "m");
   m.tryResult = false;
   Mutex::ShiftLock lock;
-  m.owner = Mutex::currentThreadId() + 1;  // another thread holds it
-  EXPECT_FALSE(lock.tryLock(m, 10, Mutex::FailQuietly));
-  EXPECT_FALSE(lock.tryLock(m, 10, Mutex::WaitAnyway));
-  m.owner = Mutex::currentThreadId();
-  EXPECT_TRUE(lock.tryLock(m, 10, Mutex::FailQuietly));
-  EXPECT_TRUE(lock.tryLock(m, 10, Mutex::WaitAnyway));
+  std::vector<bool> got;
+  for (int owner : {Mutex::currentThreadId() + 1, Mutex::currentThreadId()}) {
+    m.owner = owner;
+    for (auto strategy : {Mutex::FailQuietly, Mutex::WaitAnyway, Mutex::ReportDeadlock,
+                          Mutex::DeadlockStrategy(9)})  // 9: unknown, as ReportDeadlock
+      got.push_back(lock.tryLock(m, 10, strategy));
+  }
+  EXPECT_EQ(got, (std::vector<bool>{false, false, false, false, true, true, false, false}));
   EXPECT_FALSE(lock.isLocked());
-  EXPECT_FALSE(lock.tryLock(m, 10, Mutex::ReportDeadlock));
-  EXPECT_FALSE(lock.tryLock(m, 10, static_cast<Mutex::DeadlockStrategy>(9)));  // as ReportDeadlock
   lock.unlock();
-  EXPECT_EQ(log.size(), 6u);  // tries only
+  EXPECT_EQ(log.size(), 8u);  // tries only
 }
 
 }  // namespace

@@ -3,8 +3,14 @@
 // thread.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,12 +61,30 @@ struct ReportCapture
     : Recorder<Platform::Report, Platform::ReportHandler, Platform::setReportHandler> {
   std::vector<Platform::Report> reports() const { return items(); }
   // Each report as "op flag file:line function expression text1 text2 code value", "-" for none.
-  std::vector<std::wstring> lines() const;
+  std::vector<std::wstring> lines() const {
+    static wchar_t const* const kOps[] = {L"PanicMe",     L"TrapretMe", L"Panic1Text",
+                                          L"Panic1Value", L"Panic1Ec",  L"Panic2"};
+    auto text = [](std::optional<std::wstring> const& t) { return t ? *t : std::wstring(L"-"); };
+    std::vector<std::wstring> out;
+    for (auto const& r : reports()) {
+      std::wostringstream line;
+      line << kOps[static_cast<int>(r.op)] << ' ' << r.flag << ' ' << r.file << ':' << r.line << ' '
+           << r.function << ' ' << text(r.expression) << ' ' << text(r.text1) << ' '
+           << text(r.text2) << ' ' << r.code << ' ' << r.value;
+      out.push_back(line.str());
+    }
+    return out;
+  }
 };
 // Log entries, taken instead of written.
 struct LogCapture : Recorder<Platform::LogEntry, Platform::LogHandler, Platform::setLogHandler> {
   std::vector<Platform::LogEntry> entries() const { return items(); }
-  std::vector<std::wstring> texts() const;
+  std::vector<std::wstring> texts() const {
+    std::vector<std::wstring> out;
+    for (auto const& e : entries())
+      out.push_back(e.text);
+    return out;
+  }
 };
 // SleepMs calls, recorded instead of slept.
 struct SleepRecorder : Recorder<unsigned, Platform::SleepHook, Platform::setSleepHook> {
@@ -74,19 +98,28 @@ struct ToneRecorder
 // Asserts at its end that the accounted heap is back where it was at its start.
 class HeapCheck {
  public:
-  HeapCheck() : start_(Heapwick::bytesHeld()) {}
-  ~HeapCheck();
+  ~HeapCheck() { EXPECT_EQ(held(), 0) << "accounted heap not back where it was"; }
   long long held() const { return Heapwick::bytesHeld() - start_; }  // beyond the start
 
  private:
-  long long start_;
+  long long start_ = Heapwick::bytesHeld();
 };
 
-// A fresh, empty directory for one test, removed when the guard ends.
+// A fresh, empty directory for one test (under $KESTLE_TEST_TMP), removed when the guard ends.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    static std::atomic<unsigned> counter{0};
+    char const* base = std::getenv("KESTLE_TEST_TMP");
+    path_ = base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+    path_ /= "kestle-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
   std::filesystem::path const& path() const { return path_; }
   std::filesystem::path file(std::string const& name) const { return path_ / name; }
   std::wstring wfile(std::string const& name) const { return file(name).wstring(); }

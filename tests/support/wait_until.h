@@ -16,8 +16,8 @@
 namespace kestle_test {
 
 template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
-  auto const end = std::chrono::steady_clock::now() + bound;
+bool waitUntil(Condition condition) {
+  auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > end)
       return false;
@@ -26,29 +26,25 @@ bool waitUntil(Condition condition, std::chrono::milliseconds bound = std::chron
   return true;
 }
 
-// Whether the thread with kernel id tid is asleep in a futex call now, not still on its way there.
-inline bool asleepInFutex(int tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
-  long number = -1;
-  return tid > 0 && (in >> number) && number == SYS_futex;
-}
-
-// Runs body(i) on n threads of its own and returns them (they join when destroyed) once every
-// one sleeps in a futex call.
+// Runs body(i) on n threads and returns them (they join when destroyed) once every one of them
+// is asleep in a futex call, as the kernel shows it: not still on its way there.
 template <class Body>
 std::vector<std::jthread> startSleepers(int n, Body body) {
-  std::vector<std::atomic<int>> ids(n);
+  std::vector<std::atomic<long>> ids(n);
   std::vector<std::jthread> threads;
   for (int i = 0; i < n; ++i) {
     threads.emplace_back([&ids, body, i] {
-      ids[i].store(static_cast<int>(::syscall(SYS_gettid)));
+      ids[i].store(::syscall(SYS_gettid));
       body(i);
     });
   }
   EXPECT_TRUE(waitUntil([&] {
-    for (auto const& id : ids)
-      if (!asleepInFutex(id.load()))
+    for (auto const& id : ids) {
+      std::ifstream in("/proc/self/task/" + std::to_string(id.load()) + "/syscall");
+      long number = -1;
+      if (id.load() == 0 || !(in >> number) || number != SYS_futex)
         return false;
+    }
     return true;
   })) << "not every thread went to sleep";
   return threads;
