@@ -47,8 +47,9 @@ TEST(DefaultWriters, EveryEntryAndReportIsOneLine) {
   Platform::setLogDirectory(dir.path());
   for (int i = 0; i < 3; ++i)
     doWriteLog("fio", "fioErrorLog", 153, LogTypeError, L"TEST.LOG", L"abc", nullptr, 0);
-  doWriteLog("rec", "fioWarningLog", 158, LogTypeWarning, L"TEST.LOG", L"x\r\ny\x01", L"\n", 7);
-  SysFailure::trapret2(true, L"a.cc", L"A::f", 1, L"e\n", 5, L"t\n2026-01-01 00:00:00\x7F\x85",
+  doWriteLog("\xC4\x80.cc", "fioWarningLog", 158, LogTypeWarning, L"TEST.LOG", L"x\r\ny\x01", L"\n",
+             7);
+  SysFailure::trapret2(true, L"a.cc", L"A::f", 1, L"e\n", 5, L"t\n2026-01-01 00:00:00\x7F\x85\xA0",
                        L"");
   SysFailure::assure0(false, L"b.cc", L"g", 2, false);
   SysFailure::panic2(false, L"c.cc", L"h", 3, L"n", -3);
@@ -58,13 +59,13 @@ TEST(DefaultWriters, EveryEntryAndReportIsOneLine) {
   Lines lines = linesOf(dir.file("TEST.LOG"));
   EXPECT_EQ(lines, (Lines{"1 fioErrorLog fio:153 abc", "1 fioErrorLog fio:153 abc",
                           "1 fioErrorLog fio:153 abc",
-                          "2 fioWarningLog rec:158 x\\r\\ny\\x01 \\n code=7"}));
-  EXPECT_EQ(
-      linesOf(dir.file("ERROR.LOG")),
-      (Lines{"TrapretMe [1] a.cc:1 A::f expr=\"e\\n\" text1=\"t\\n2026-01-01 00:00:00\\x7F\\x85\" "
-             "text2=\"\" code=5",
-             "PanicMe [0] b.cc:2 g", "panic2 [0] c.cc:3 h text1=\"n\" value=-3",
-             "panic1 [1] d.cc:4 i value=9", "panic1Ec [0] e.cc:5 j code=112"}));
+                          "2 fioWarningLog \xC4\x80.cc:158 x\\r\\ny\\x01 \\n code=7"}));
+  EXPECT_EQ(linesOf(dir.file("ERROR.LOG")),
+            (Lines{"TrapretMe [1] a.cc:1 A::f expr=\"e\\n\" text1=\"t\\n2026-01-01 "
+                   "00:00:00\\x7F\\x85\xC2\xA0\" "
+                   "text2=\"\" code=5",
+                   "PanicMe [0] b.cc:2 g", "panic2 [0] c.cc:3 h text1=\"n\" value=-3",
+                   "panic1 [1] d.cc:4 i value=9", "panic1Ec [0] e.cc:5 j code=112"}));
 }
 
 TEST(PlatformStatistics, CallScopesAndCountsAddUp) {

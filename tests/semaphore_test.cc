@@ -31,8 +31,10 @@ TEST(EventSem, PostWakesEveryWaiterAndStaysPostedUntilReset) {
     else
       EXPECT_TRUE(event.wait(20000));  // a waiter the post missed gives up
   });
+  auto const posted = std::chrono::steady_clock::now();
   event.post();
   waiters.clear();
+  EXPECT_LT(std::chrono::steady_clock::now() - posted, std::chrono::seconds(10));  // none timed out
   EXPECT_TRUE(event.posted() && event.wait(0));
   event.reset();
   auto const start = std::chrono::steady_clock::now();
