@@ -91,9 +91,8 @@ TEST(ShiftLock, FailedTryHoldsNothingAndATolerantTryLeavesTheThreadsOwnHoldAlone
   std::vector<bool> got;
   for (int owner : {Mutex::currentThreadId() + 1, Mutex::currentThreadId()}) {
     m.owner = owner;
-    for (auto strategy : {Mutex::FailQuietly, Mutex::WaitAnyway, Mutex::ReportDeadlock,
-                          Mutex::DeadlockStrategy(9)})  // 9: unknown, as ReportDeadlock
-      got.push_back(lock.tryLock(m, 10, strategy));
+    for (int strategy : {2, 1, 0, 9})  // FailQuietly, WaitAnyway, ReportDeadlock, unknown
+      got.push_back(lock.tryLock(m, 10, static_cast<Mutex::DeadlockStrategy>(strategy)));
   }
   EXPECT_EQ(got, (std::vector<bool>{false, false, false, false, true, true, false, false}));
   EXPECT_FALSE(lock.isLocked());
