@@ -1,10 +1,16 @@
 // RAII guards over the platform control hooks: each installs a hook for one test and restores the
-// previous one when it ends. Recorders lock their own state, because the library may call a hook
-// from any thread.
+// previous one when it ends. Recorders lock their own state: the library may call a hook from any
+// thread.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +19,6 @@
 
 namespace kestle_test {
 
-// Installs `hook` through Set for the guard's life.
 template <class Hook, Hook (*Set)(Hook)>
 class HookGuard {
  public:
@@ -28,9 +33,9 @@ class HookGuard {
 using FileFaultGuard = HookGuard<Platform::FileFaultHook, &Platform::setFileFaultHook>;
 using ClockGuard = HookGuard<Platform::ClockHook, &Platform::setClockHook>;
 
-// What a recording hook received, in order.
-template <class Item>
-class Recorded {
+// Records, in order, what the hook installed through Set receives.
+template <class Item, class Hook, Hook (*Set)(Hook)>
+class Recorder {
  public:
   std::vector<Item> items() const {
     std::lock_guard<std::mutex> lock(mu_);
@@ -42,74 +47,79 @@ class Recorded {
     items_.clear();
   }
 
- protected:
-  void add(Item item) {
-    std::lock_guard<std::mutex> lock(mu_);
-    items_.push_back(std::move(item));
-  }
-
  private:
   mutable std::mutex mu_;
   std::vector<Item> items_;
-};
-
-// Captures every SysFailure report instead of printing it.
-class ReportCapture : public Recorded<Platform::Report> {
- public:
-  std::vector<Platform::Report> reports() const { return items(); }
-
- private:
-  HookGuard<Platform::ReportHandler, &Platform::setReportHandler> guard_{
-      [this](Platform::Report const& r) { add(r); }};
-};
-
-// Captures every log entry instead of writing it.
-class LogCapture : public Recorded<Platform::LogEntry> {
- public:
-  std::vector<Platform::LogEntry> entries() const { return items(); }
-  std::vector<std::wstring> texts() const;
-
- private:
-  HookGuard<Platform::LogHandler, &Platform::setLogHandler> guard_{
-      [this](Platform::LogEntry const& e) { add(e); }};
-};
-
-// Records SleepMs calls instead of sleeping.
-class SleepRecorder : public Recorded<unsigned> {
- public:
-  std::vector<unsigned> sleeps() const { return items(); }
-
- private:
-  HookGuard<Platform::SleepHook, &Platform::setSleepHook> guard_{[this](unsigned ms) { add(ms); }};
-};
-
-// Records Celesta::tone calls.
-class ToneRecorder : public Recorded<std::pair<unsigned, unsigned>> {
- public:
-  std::vector<std::pair<unsigned, unsigned>> tones() const { return items(); }
-
- private:
-  HookGuard<Platform::ToneHook, &Platform::setToneHook> guard_{[this](unsigned a, unsigned b) {
-    add({a, b});
+  HookGuard<Hook, Set> guard_{[this](auto const&... args) {
+    std::lock_guard<std::mutex> lock(mu_);
+    items_.push_back(Item{args...});
   }};
+};
+
+// SysFailure reports, taken instead of printed.
+struct ReportCapture
+    : Recorder<Platform::Report, Platform::ReportHandler, Platform::setReportHandler> {
+  std::vector<Platform::Report> reports() const { return items(); }
+  // Each report as "op flag file:line function expression text1 text2 code value", "-" for none.
+  std::vector<std::wstring> lines() const {
+    static wchar_t const* const kOps[] = {L"PanicMe",     L"TrapretMe", L"Panic1Text",
+                                          L"Panic1Value", L"Panic1Ec",  L"Panic2"};
+    auto text = [](std::optional<std::wstring> const& t) { return t ? *t : std::wstring(L"-"); };
+    std::vector<std::wstring> out;
+    for (auto const& r : reports()) {
+      std::wostringstream line;
+      line << kOps[static_cast<int>(r.op)] << ' ' << r.flag << ' ' << r.file << ':' << r.line << ' '
+           << r.function << ' ' << text(r.expression) << ' ' << text(r.text1) << ' '
+           << text(r.text2) << ' ' << r.code << ' ' << r.value;
+      out.push_back(line.str());
+    }
+    return out;
+  }
+};
+// Log entries, taken instead of written.
+struct LogCapture : Recorder<Platform::LogEntry, Platform::LogHandler, Platform::setLogHandler> {
+  std::vector<Platform::LogEntry> entries() const { return items(); }
+  std::vector<std::wstring> texts() const {
+    std::vector<std::wstring> out;
+    for (auto const& e : entries())
+      out.push_back(e.text);
+    return out;
+  }
+};
+// SleepMs calls, recorded instead of slept.
+struct SleepRecorder : Recorder<unsigned, Platform::SleepHook, Platform::setSleepHook> {
+  std::vector<unsigned> sleeps() const { return items(); }
+};
+struct ToneRecorder
+    : Recorder<std::pair<unsigned, unsigned>, Platform::ToneHook, Platform::setToneHook> {
+  std::vector<std::pair<unsigned, unsigned>> tones() const { return items(); }
 };
 
 // Asserts at its end that the accounted heap is back where it was at its start.
 class HeapCheck {
  public:
-  HeapCheck() : start_(Heapwick::bytesHeld()) {}
-  ~HeapCheck();
+  ~HeapCheck() { EXPECT_EQ(held(), 0) << "accounted heap not back where it was"; }
   long long held() const { return Heapwick::bytesHeld() - start_; }  // beyond the start
 
  private:
-  long long start_;
+  long long start_ = Heapwick::bytesHeld();
 };
 
-// A fresh, empty directory for one test, removed when the guard ends.
+// A fresh, empty directory for one test (under $KESTLE_TEST_TMP), removed when the guard ends.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    static std::atomic<unsigned> counter{0};
+    char const* base = std::getenv("KESTLE_TEST_TMP");
+    path_ = base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
+    path_ /= "kestle-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
   std::filesystem::path const& path() const { return path_; }
   std::filesystem::path file(std::string const& name) const { return path_ / name; }
   std::wstring wfile(std::string const& name) const { return file(name).wstring(); }

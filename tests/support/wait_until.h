@@ -1,19 +1,23 @@
-// Waiting for a condition that another thread brings about, without sleeping for a fixed time:
-// the caller polls, yielding between looks. The bound only keeps a faulty build from hanging.
+// Waiting for what other threads bring about, without sleeping for a fixed time. The bound only
+// keeps a faulty build from hanging.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kestle_test {
 
 template <class Condition>
-bool waitUntil(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
-  auto const end = std::chrono::steady_clock::now() + bound;
+bool waitUntil(Condition condition) {
+  auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > end)
       return false;
@@ -22,21 +26,28 @@ bool waitUntil(Condition condition, std::chrono::milliseconds bound = std::chron
   return true;
 }
 
-// Whether the thread with kernel id tid is blocked in a futex system call now, as the kernel
-// shows it: a waiter really asleep, not one still on its way to the kernel.
-inline bool asleepInFutex(int tid) {
-  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
-  long number = -1;
-  return (in >> number) && number == SYS_futex;
-}
-
-// Whether every thread whose id is in ids (0 while it has not started) is asleep in a futex call.
-template <class Ids>
-bool allAsleepInFutex(Ids const& ids) {
-  for (auto const& id : ids)
-    if (id.load() <= 0 || !asleepInFutex(id.load()))
-      return false;
-  return true;
+// Runs body(i) on n threads and returns them (they join when destroyed) once every one of them
+// is asleep in a futex call, as the kernel shows it: not still on its way there.
+template <class Body>
+std::vector<std::jthread> startSleepers(int n, Body body) {
+  std::vector<std::atomic<long>> ids(n);
+  std::vector<std::jthread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&ids, body, i] {
+      ids[i].store(::syscall(SYS_gettid));
+      body(i);
+    });
+  }
+  EXPECT_TRUE(waitUntil([&] {
+    for (auto const& id : ids) {
+      std::ifstream in("/proc/self/task/" + std::to_string(id.load()) + "/syscall");
+      long number = -1;
+      if (id.load() == 0 || !(in >> number) || number != SYS_futex)
+        return false;
+    }
+    return true;
+  })) << "not every thread went to sleep";
+  return threads;
 }
 
 }  // namespace kestle_test
