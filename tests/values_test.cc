@@ -125,29 +125,26 @@ TEST(CalendarTest, StampsFromUnixTimeAndTheirText) {
   UniversalTime const eve = stampOf(2024, 12, 31, 23, 30, 5, 7, -360000);  // UTC+1
   UniversalTime const india = stampOf(2024, 12, 31, 23, 30, 5, 7, -1980000);
   UniversalTime const east = stampOf(2024, 12, 31, 23, 30, 5, 7, 5 * 360000);  // UTC-5
-  struct Case {
-    UniversalTime stamp;
-    bool universal;
-    wchar_t const* text;
-  } const cases[] = {
-      {epoch, false, L"1970-01-01T00:00:00.00Z"},
-      {late, false, L"1970-01-01T23:59:59.99Z"},
-      {UniversalTime::fromUnix(-1, 0), false, L"1969-12-31T23:59:59.00Z"},
-      {UniversalTime::fromUnix(951782400 + 3723, 450000000), false, L"2000-02-29T01:02:03.45Z"},
-      {UniversalTime(1, 1, 0), false, L"0001-01-01T00:00:00.01Z"},
-      {eve, false, L"2024-12-31T23:30:05.07+01:00"},
-      {eve, true, L"2024-12-31T22:30:05.07Z"},
-      {india, false, L"2024-12-31T23:30:05.07+05:30"},
-      {india, true, L"2024-12-31T18:00:05.07Z"},
-      {east, false, L"2024-12-31T23:30:05.07-05:00"},
-      {east, true, L"2025-01-01T04:30:05.07Z"},  // into the next year
-      {UniversalTime(), false, L""},
-      {UniversalTime(5, 0, 0), false, L""},
-      // A time beyond a day carries into the date rather than printing hour 24 or more.
-      {UniversalTime(1, 8640000 + 100, 0), false, L"0001-01-02T00:00:01.00Z"},
-  };
-  for (auto const& c : cases)
-    EXPECT_EQ(iso(c.stamp, c.universal), c.text);
+  // A time beyond a day carries into the date rather than printing hour 24 or more.
+  UniversalTime const stamps[] = {epoch,
+                                  late,
+                                  UniversalTime::fromUnix(-1, 0),
+                                  UniversalTime::fromUnix(951782400 + 3723, 450000000),
+                                  UniversalTime(1, 1, 0),
+                                  UniversalTime(1, 8640000 + 100, 0),
+                                  UniversalTime(),
+                                  UniversalTime(5, 0, 0)};
+  std::wstring got;
+  for (auto const& t : stamps)
+    got += iso(t) + L"|";
+  for (auto const& t : {eve, india, east})
+    got += iso(t) + L" " + iso(t, true) + L"|";
+  EXPECT_EQ(got,
+            L"1970-01-01T00:00:00.00Z|1970-01-01T23:59:59.99Z|1969-12-31T23:59:59.00Z|"
+            L"2000-02-29T01:02:03.45Z|0001-01-01T00:00:00.01Z|0001-01-02T00:00:01.00Z|||"
+            L"2024-12-31T23:30:05.07+01:00 2024-12-31T22:30:05.07Z|"
+            L"2024-12-31T23:30:05.07+05:30 2024-12-31T18:00:05.07Z|"
+            L"2024-12-31T23:30:05.07-05:00 2025-01-01T04:30:05.07Z|");
 }
 
 // A copy of a running timer runs from the same start: never more than the original read later.

@@ -28,24 +28,19 @@ std::wstring nextText(XBufferC& v) {
   return static_cast<wchar_t const*>(s);
 }
 
-// Little-endian bytes: le(4, {a, b})(2, {c}) is a and b in 4 bytes each, then c in 2.
-struct le {
-  le(unsigned width, std::initializer_list<unsigned long long> values) { (*this)(width, values); }
-  le& operator()(unsigned width, std::initializer_list<unsigned long long> values) {
-    for (unsigned long long v : values)
-      for (unsigned k = 0; k < width; ++k)
-        bytes.push_back(static_cast<unsigned char>(v >> (8 * k)));
-    return *this;
-  }
-  Raw bytes;
-};
+// Bytes from hexadecimal digits; spaces only separate values.
+Raw hex(std::string digits) {
+  std::erase(digits, ' ');
+  Raw out;
+  for (std::size_t i = 0; i < digits.size(); i += 2)
+    out.push_back(static_cast<unsigned char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return out;
+}
 
-// A view of a copy of raw whose block is exactly the bytes' size, so ASan sees any read beyond.
-struct Exact {
-  explicit Exact(Raw const& raw) : bytes(raw) {}
-  XBufferC view() const { return XBufferC(static_cast<unsigned>(bytes.size()), bytes.data()); }
-  Raw const bytes;
-};
+// A view whose bytes sit in a block of exactly their size, so ASan sees any read beyond.
+XBufferC view(Raw const& bytes) {
+  return XBufferC(static_cast<unsigned>(bytes.size()), bytes.data());
+}
 
 // The values cross the first storage's end (16 bytes) and come back through both classes; the
 // second read starts 3 bytes before the end, so its last value is short.
@@ -56,9 +51,8 @@ TEST(XBufferTest, EveryTypedOperatorWritesItsFixedWidthAndReadsBackThroughBothCl
   auto const ll = static_cast<long long>(0x8102030405060708ULL);
   b << true << 'A' << -2 << 0x81020304u << 0xAABBCCDDEEFF0011UL << ll << ULLONG_MAX << false
     << 0x100 << 0x100;  // any nonzero 32-bit value reads as true
-  EXPECT_EQ(content(b), le(4, {1})(1, {'A'})(4, {0xFFFFFFFE, 0x81020304, 0xEEFF0011})(
-                            8, {0x8102030405060708ULL, ~0ULL})(4, {0, 0x100, 0x100})
-                            .bytes);
+  EXPECT_EQ(content(b), hex("01000000 41 FEFFFFFF 04030281 1100FFEE 0807060504030281 "
+                            "FFFFFFFFFFFFFFFF 00000000 00010000 00010000"));
   EXPECT_EQ(b.pos(), 0u);  // writing leaves the position alone
 
   auto check = [ll](auto& r) {
@@ -131,7 +125,7 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
   b.addWStr(L"A\u00e9\U0001F600z");
   b.addWStr(L"");
   b.addWStr(nullptr);
-  EXPECT_EQ(content(b), le(4, {5})(2, {0x41, 0xE9, 0xD83D, 0xDE00, 0x7A})(4, {0, 0}).bytes);
+  EXPECT_EQ(content(b), hex("05000000 4100 E900 3DD8 00DE 7A00 00000000 00000000"));
   XBufferC v(b);
   EXPECT_EQ(nextText(v), L"A\u00e9\U0001F600z");
   EXPECT_EQ(nextText(v), L"");
@@ -139,9 +133,8 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
 
   // A lone low surrogate, a high surrogate before a plain unit, a high surrogate last; then a
   // text that ends at its zero unit, the position going on after the whole string.
-  Exact odd(
-      le(4, {4})(2, {0xDC01, 0xD801, 0x41, 0xD802})(4, {3})(2, {0x42, 0, 0x43})(1, {0x5A}).bytes);
-  XBufferC w = odd.view();
+  Raw const odd = hex("04000000 01DC 01D8 4100 02D8 03000000 4200 0000 4300 5A");
+  XBufferC w = view(odd);
   EXPECT_EQ(nextText(w), (std::wstring{wchar_t(0xDC01), wchar_t(0xD801), L'A', wchar_t(0xD802)}));
   EXPECT_EQ(nextText(w), L"B");
   EXPECT_EQ(w.getChar(), 0x5A);
@@ -151,23 +144,18 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
 // the front of longer memory show nothing beyond their end.
 TEST(XBufferTest, TruncatedOrLyingCountsReadAsEmptyAndStopAtTheEnd) {
   HeapCheck heap;
-  Raw cases[] = {{},
-                 {0x05, 0x00},
-                 {1, 0, 0, 0},
-                 {0xFF, 0xFF, 0xFF, 0xFF},
-                 {1, 0, 0, 0x80},
-                 {3, 0, 0, 0, 'a', 0}};
-  for (auto const& raw : cases) {
-    Exact bytes(raw);
-    XBufferC v = bytes.view(), w = bytes.view();
-    EXPECT_EQ(nextText(v), L"") << raw.size();
+  for (std::string const digits :
+       {"", "0500", "01000000", "FFFFFFFF", "01000080", "030000006100"}) {
+    Raw const raw = hex(digits);
+    XBufferC v = view(raw), w = view(raw);
+    EXPECT_EQ(nextText(v), L"") << digits;
     XBuffer nested;
     nested << 42;
     nested.fwd(2);
     w >> nested;
     EXPECT_EQ(std::make_tuple(v.pos(), w.pos(), nested.len(), nested.pos()),
               std::make_tuple(v.len(), w.len(), 0u, 0u))
-        << raw.size();
+        << digits;
   }
   Raw const memory{2, 0, 0, 0, 'a', 0, 'b', 'c'};
   XBufferC text(6, memory.data()), bytes(7, memory.data());
