@@ -64,19 +64,21 @@ TEST(WStringImplTest, ZeroUnitsAndStoredLengths) {
   b.ins(other);
   b += other;
   EXPECT_EQ(std::wstring(static_cast<wchar_t const*>(b)), L"xyzpqrxyz");
-  b = other;
+  b = other;  // into the longer block, which still holds "qrxyz" after the zero
+  b.concat(L"!", 1);
+  EXPECT_EQ(std::wstring(static_cast<wchar_t const*>(b)), L"xyz!");
   wchar_t const zero[1] = {0};
   b.concat(zero, 1);
-  EXPECT_EQ(std::make_pair(std::wstring(static_cast<wchar_t const*>(b)), b.length()),
-            std::make_pair(std::wstring(L"xyz"), 4u));
+  EXPECT_EQ(b.length(), 5u);
   b = L'\0';
   b.concat(zero, 1);  // a single zero unit within the length is not filled
   EXPECT_EQ(std::make_pair(b.length(), b.filled()), std::make_pair(1u, false));
 
-  PString p, q, empty;
-  EXPECT_EQ(std::make_pair(static_cast<char const*>(p) != nullptr, p.filled()),
+  PString p("ab"), q, empty;
+  EXPECT_EQ(std::make_pair(static_cast<char const*>(empty) != nullptr, empty.filled()),
             std::make_pair(true, false));
-  p = "abc";
+  q = "c";
+  p += q;
   p += 'd';
   p += '\0';
   p += "ef";

@@ -134,6 +134,9 @@ TEST(CalendarTest, StampsFromUnixTimeAndTheirText) {
                                   UniversalTime(1, 8640000 + 100, 0),
                                   UniversalTime(),
                                   UniversalTime(5, 0, 0)};
+  DateTimeCtor copy;
+  copy = DateTimeCtor(eve);  // copies every part
+  EXPECT_EQ(iso(copy.stamp()), iso(eve));
   std::wstring got;
   for (auto const& t : stamps)
     got += iso(t) + L"|";
