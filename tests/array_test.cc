@@ -1,9 +1,10 @@
-// SimpleArrayBase<char,1>: capacities, insertion and removal, assignment's cut-down rule, and the
-// reports after which nothing outside the storage may be touched.
+// SimpleArrayBase<char,1>: capacities, insertion and removal, assignment's cut-down rule, reports.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "kestle/kestle.h"
 #include "support/guards.h"
@@ -11,7 +12,6 @@
 namespace {
 using Array = SimpleArrayBase<char, 1>;
 using kestle_test::HeapCheck;
-using kestle_test::ReportCapture;
 
 std::string bytes(Array const& a) {
   std::string s;
@@ -39,23 +39,14 @@ Array sized(unsigned capacity, unsigned number) {
 TEST(ArrayTest, CapacityGrowsTo16ThenToThePowerOfTwoOfTheSize) {
   HeapCheck heap;
   Array a;
-  EXPECT_EQ(a.capacity(), 0u);
-  EXPECT_EQ(a.pointer(0), nullptr);
-  a.add('x');
-  EXPECT_EQ(a.capacity(), 16u);
-
-  Array b;
-  for (auto [number, capacity] : {std::pair{16u, 16u}, {17u, 32u}, {100u, 128u}, {3u, 128u}}) {
-    b.setNumber(number);  // lowering changes only the number
-    EXPECT_EQ(b.capacity(), capacity) << number;
-    EXPECT_EQ(b.number(), number);
-  }
-
+  EXPECT_EQ(std::make_pair(a.capacity(), a.pointer(0) == nullptr), std::make_pair(0u, true));
+  EXPECT_EQ(a.add('x').capacity(), 16u);
+  for (auto [number, capacity] : {std::pair{16u, 16u}, {17u, 32u}, {100u, 128u}, {3u, 128u}})
+    EXPECT_EQ(a.setNumber(number).capacity(), capacity) << number;  // lowering keeps the capacity
   Array full = sized(16, 16);
   EXPECT_EQ(bytes(full.add('!')), "abcdefghijklmnop!");
   EXPECT_EQ(full.capacity(), 32u);
-  // The new capacity follows the size alone, not the old capacity.
-  EXPECT_EQ(full.setNumber(1000).capacity(), 1024u);
+  EXPECT_EQ(full.setNumber(1000).capacity(), 1024u);  // follows the size, not the old capacity
   EXPECT_EQ(bytes(full).substr(0, 17), "abcdefghijklmnop!");
 }
 
@@ -63,30 +54,29 @@ TEST(ArrayTest, InsertionAndRemovalAtTheEndsAndBeyond) {
   HeapCheck heap;
   Array a = of("bd");
   a.addAt(0, 'a').addAt(2, 'c').addAt(4, 'e').addAt(99, 'f');
-  EXPECT_EQ(bytes(a), "abcdef");
-  a.add2At(0, '<', '-').add2At(3, '1', '2').add2At(50, '-', '>');
-  EXPECT_EQ(bytes(a), "<-a12bcdef->");
+  EXPECT_EQ(bytes(a.add2At(0, '<', '-').add2At(5, '1', '2').add2At(50, '-', '>')), "<-abc12def->");
   Array g = sized(16, 15);  // add2At across the capacity keeps everything
   EXPECT_EQ(bytes(g.add2At(1, 'X', 'Y')), "aXYbcdefghijklmno");
   EXPECT_EQ(g.capacity(), 32u);
-
-  Array r = of("abcdefg");
-  EXPECT_EQ(bytes(r.removeAt(5, 4)), "abcdefg");  // from > to: nothing
-  EXPECT_EQ(bytes(r.removeAt(1, 2)), "adefg");
   Array full = sized(16, 16);  // moving the tail of a full block reads nothing past it (ASan)
   EXPECT_EQ(bytes(full.removeAt(2, 13)), "abop");
-  EXPECT_EQ(bytes(r.removeAt(0)), "defg");
-  EXPECT_EQ(bytes(r.removeAt(3)), "def");
-  EXPECT_EQ(bytes(r.removeAt(1, 100)), "d");  // a range past the end stops at the end
-  EXPECT_EQ(bytes(r.removeAt(5, 9)), "d");    // starting past the end: nothing
-  EXPECT_EQ(bytes(r.removeAt(7)), "");        // a single index beyond the end drops the last
-  EXPECT_EQ(r.removeAt(0).number(), 0u);      // an empty array stays empty (no wrap)
+
+  Array r = of("abcdefg");
+  // from > to, a range, first, last, past the end, starting past the end, single index beyond
+  // the end (drops the last), and an empty array (no wrap).
+  std::pair<unsigned, unsigned> const removals[] = {{5, 4},   {1, 2}, {0, 0}, {3, 3},
+                                                    {1, 100}, {5, 9}, {7, 7}, {0, 0}};
+  std::string got;
+  for (auto [from, to] : removals)
+    got += bytes(from == to ? r.removeAt(from) : r.removeAt(from, to)) + "|";
+  EXPECT_EQ(got, "abcdefg|adefg|defg|def|d|d|||");
   Array f = of("123");
-  EXPECT_EQ(bytes(f.fastRemove(0)), "32");
-  EXPECT_EQ(bytes(f.fastRemove(5)), "32");
-  EXPECT_EQ(bytes(f.fastRemove(1)), "3");
-  EXPECT_EQ(f.capacity(), 16u);  // removal never frees
-  EXPECT_EQ(f.pointer(f.number()), nullptr);
+  std::string removed;
+  for (unsigned at : {0u, 5u, 1u})
+    removed += bytes(f.fastRemove(at)) + "|";
+  EXPECT_EQ(removed, "32|32|3|");
+  EXPECT_EQ(std::make_pair(f.capacity(), f.pointer(f.number()) == nullptr),
+            std::make_pair(16u, true));
   EXPECT_EQ(f.clear().capacity(), 0u);
   EXPECT_EQ(f.number(), 0u);
 }
@@ -95,19 +85,15 @@ TEST(ArrayTest, AddManyAtInsertsRangesIncludingFromItself) {
   HeapCheck heap;
   Array a = of("abcd");
   Array other = of("0123456789");
-  a.addManyAt(2, other, 3, 5);
-  a.addManyAt(7, other, 0, 0);
-  a.addManyAt(0, other, 6, 5);  // from > to: nothing
+  a.addManyAt(2, other, 3, 5).addManyAt(7, other, 0, 0).addManyAt(0, other, 6, 5);
   EXPECT_EQ(bytes(a), "ab345cd0");
-
   Array self = of("abcd");  // a range after the insertion point moves up before it is read
   EXPECT_EQ(bytes(self.addManyAt(0, self, 2, 3)), "cdabcd");
   Array straddle = of("abcdef");
   EXPECT_EQ(bytes(straddle.addManyAt(3, straddle, 1, 4)), "abcbcdedef");
   Array grow = sized(16, 16);  // the whole array into itself across a growth
-  std::string before = bytes(grow);
-  grow.addManyAt(8, grow, 0, 15);
-  EXPECT_EQ(bytes(grow), before.substr(0, 8) + before + before.substr(8));
+  std::string const before = bytes(grow);
+  EXPECT_EQ(bytes(grow.addManyAt(8, grow, 0, 15)), before.substr(0, 8) + before + before.substr(8));
   EXPECT_EQ(grow.capacity(), 32u);
 }
 
@@ -115,9 +101,7 @@ TEST(ArrayTest, CopyKeepsCapacityAndAssignmentCutsDownLargeBlocks) {
   HeapCheck heap;
   Array big = sized(4096, 4000);
   Array copy(big);
-  EXPECT_EQ(copy.capacity(), 4096u);
-  EXPECT_EQ(bytes(copy), bytes(big));
-
+  EXPECT_EQ(std::make_pair(copy.capacity(), bytes(copy)), std::make_pair(4096u, bytes(big)));
   struct Case {
     unsigned targetCapacity, sourceCapacity, sourceNumber, capacity;
   } const cases[] = {
@@ -132,62 +116,55 @@ TEST(ArrayTest, CopyKeepsCapacityAndAssignmentCutsDownLargeBlocks) {
     Array target = sized(c.targetCapacity, c.targetCapacity / 2);
     Array source = sized(c.sourceCapacity, c.sourceNumber);
     target = source;
-    EXPECT_EQ(target.capacity(), c.capacity) << c.targetCapacity << " " << c.sourceNumber;
-    EXPECT_EQ(bytes(target), bytes(source));
+    EXPECT_EQ(std::make_pair(target.capacity(), bytes(target)),
+              std::make_pair(c.capacity, bytes(source)))
+        << c.targetCapacity << " " << c.sourceNumber;
   }
-
   Array a = sized(4096, 10);  // would be cut down if assigned from another array
   Array& alias = a;
   a = alias;
-  EXPECT_EQ(bytes(a), "abcdefghij");
-  EXPECT_EQ(a.capacity(), 4096u);
+  EXPECT_EQ(std::make_pair(a.capacity(), bytes(a)),
+            std::make_pair(4096u, std::string("abcdefghij")));
 }
 
 // After each report nothing outside the storage is touched and the array is unchanged.
 TEST(ArrayTest, ReportsLeaveTheArrayUntouched) {
   HeapCheck heap;
-  ReportCapture capture;
+  kestle_test::ReportCapture capture;
   Array a = of("abcd");
   EXPECT_EQ(a[3], 'd');
   EXPECT_EQ(capture.count(), 0u);
   char& outside = a[4];
-  // The reference is not into the storage: writing through it changes nothing there.
   EXPECT_TRUE(&outside < a.pointer(0) || &outside >= a.pointer(0) + a.capacity());
   outside = 'Z';
   Array none;
   none[4000000000u] = 'q';  // no storage at all: still harmless
-
   Array other = of("xyz");
-  a.addManyAt(1, other, 1, 3);  // to past other's end
-  a.addManyAt(5, other, 0, 1);  // insertion point past the end
-  a.addManyAt(9, other, 0, 9);  // both wrong: both reported
-  a.setNumber(0x80000000u);
-  a.setNumber(0xFFFFFFFFu);
-  EXPECT_EQ(bytes(a), "abcd");
-  EXPECT_EQ(a.capacity(), 16u);
+  a.addManyAt(1, other, 1, 3).addManyAt(5, other, 0, 1).addManyAt(9, other, 0, 9);
+  a.setNumber(0x80000000u).setNumber(0xFFFFFFFFu);
+  EXPECT_EQ(std::make_pair(a.capacity(), bytes(a)), std::make_pair(16u, std::string("abcd")));
 
   using Op = Platform::Report::Op;
-  auto const r = capture.reports();
-  ASSERT_EQ(r.size(), 8u);
-  for (unsigned k : {0u, 1u}) {
-    EXPECT_EQ(
-        std::tie(r[k].op, r[k].flag, r[k].file, r[k].function, r[k].line, r[k].text2, r[k].code),
-        std::make_tuple(Op::PanicMe, false, L"array", L"SimpleArrayBase<char,1>::operator []", 320u,
-                        std::nullopt, 0ul));
-  }
-  EXPECT_EQ(r[0].text1, L"4");
-  EXPECT_EQ(r[1].text1, L"4000000000");
-  unsigned const lines[] = {447, 448, 447, 448};
-  for (unsigned k = 2; k < 6; ++k) {
-    EXPECT_EQ(std::tie(r[k].op, r[k].function, r[k].line, r[k].text1),
-              std::make_tuple(Op::PanicMe, L"SimpleArrayBase<char,1>::addManyAt", lines[k - 2],
-                              std::nullopt));
-  }
-  for (unsigned k : {6u, 7u}) {
-    EXPECT_EQ(std::tie(r[k].op, r[k].file, r[k].function, r[k].line),
-              std::make_tuple(Op::Panic1Value, L"array", L"SimpleArrayBase<char,1>::resize", 801u));
-  }
-  EXPECT_EQ(r[6].value, 0x80000000LL);
+  std::wstring const index = L"SimpleArrayBase<char,1>::operator []",
+                     many = L"SimpleArrayBase<char,1>::addManyAt",
+                     resize = L"SimpleArrayBase<char,1>::resize";
+  using Text = std::optional<std::wstring>;
+  using Row = std::tuple<Op, bool, std::wstring, std::wstring, unsigned, Text, Text, long long,
+                         unsigned long>;
+  std::vector<Row> got;
+  std::vector<Row> const expected = {
+      {Op::PanicMe, false, L"array", index, 320, L"4", std::nullopt, 0, 0},
+      {Op::PanicMe, false, L"array", index, 320, L"4000000000", std::nullopt, 0, 0},
+      {Op::PanicMe, false, L"array", many, 447, std::nullopt, std::nullopt, 0, 0},
+      {Op::PanicMe, false, L"array", many, 448, std::nullopt, std::nullopt, 0, 0},
+      {Op::PanicMe, false, L"array", many, 447, std::nullopt, std::nullopt, 0, 0},
+      {Op::PanicMe, false, L"array", many, 448, std::nullopt, std::nullopt, 0, 0},
+      {Op::Panic1Value, false, L"array", resize, 801, std::nullopt, std::nullopt, 0x80000000LL, 0},
+      {Op::Panic1Value, false, L"array", resize, 801, std::nullopt, std::nullopt, 0xFFFFFFFFLL, 0},
+  };
+  for (auto const& r : capture.reports())
+    got.emplace_back(r.op, r.flag, r.file, r.function, r.line, r.text1, r.text2, r.value, r.code);
+  EXPECT_EQ(got, expected);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <iterator>
 #include <new>
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -58,42 +60,29 @@ TEST(InterlockedTest, ConcurrentCountsEndExact) {
   EXPECT_EQ(counter.asInt(), 4 * 20000 * 4);
 }
 
+// Equal zones: by date, then time, unsigned; unset stamps by their words. Other zones: the other
+// stamp is shifted into this one's (signed zones, carrying into the next day without wrapping
+// the top day); an unset other in another zone is never after. '<' marks a less answer.
 TEST(UniversalTimeTest, LessComparesInThisStampsZoneAndFilledNeedsDateAndTime) {
-  auto const z = [](int zone) { return static_cast<std::uint32_t>(zone); };
-  struct Case {
-    UniversalTime self, other;
-    bool less;
-  } const cases[] = {
-      // Equal zones: by date, then time, unsigned; unset stamps compare by their words.
-      {{100, 50, 7}, {100, 51, 7}, true},
-      {{100, 50, 7}, {100, 50, 7}, false},  // equal stamps
-      {{100, 50, 7}, {100, 49, 7}, false},
-      {{100, 50, 7}, {101, 1, 7}, true},
-      {{100, 50, 7}, {99, 8640000, 7}, false},
-      {{0, 0, 7}, {100, 50, 7}, true},
-      {{100, 50, 7}, {0x80000000u, 1, 7}, true},
-      // Day 100 time 100 zone 0 is day 99 time 8,639,900 in zone 200: not after day 100 time 50.
-      {{100, 50, 200}, {100, 100, 0}, false},
-      {{99, 8639900, 200}, {100, 101, 0}, true},
-      {{99, 8639900, 200}, {100, 100, 0}, false},  // the same instant
-      // Shifted forwards past the end of the day: day 101 time 50 in zone 0.
-      {{101, 49, 0}, {100, 8639950, 100}, true},
-      {{101, 50, 0}, {100, 8639950, 100}, false},
-      // Negative zones are signed: UTC+1 10:00 is 09:00 in zone 0.
-      {{500, 9 * 360000, 0}, {500, 10 * 360000, z(-360000)}, false},
-      {{500, 9 * 360000 - 1, 0}, {500, 10 * 360000, z(-360000)}, true},
-      // An unset other in another zone is never after.
-      {{100, 50, 200}, {0, 100, 0}, false},
-      {{100, 50, 200}, {200, 0, 0}, false},
-      {{100, 50, 200}, {0, 0, 1}, false},
-      // The day carry must not wrap around the top day number.
-      {{0xFFFFFFFFu, 8639999, 0}, {0xFFFFFFFFu, 8639950, 100}, true},
-  };
+  std::uint32_t const m = static_cast<std::uint32_t>(-360000), t9 = 9 * 360000, t10 = 10 * 360000;
+  std::uint32_t const cases[][6] = {
+      // date, time, zone of this stamp, then of the other
+      {100, 50, 7, 100, 51, 7},        {100, 50, 7, 100, 50, 7},
+      {100, 50, 7, 100, 49, 7},        {100, 50, 7, 101, 1, 7},
+      {100, 50, 7, 99, 8640000, 7},    {0, 0, 7, 100, 50, 7},
+      {100, 50, 7, 0x80000000u, 1, 7}, {100, 50, 200, 100, 100, 0},
+      {99, 8639900, 200, 100, 101, 0}, {99, 8639900, 200, 100, 100, 0},
+      {101, 49, 0, 100, 8639950, 100}, {101, 50, 0, 100, 8639950, 100},
+      {500, t9, 0, 500, t10, m},       {500, t9 - 1, 0, 500, t10, m},
+      {100, 50, 200, 0, 100, 0},       {100, 50, 200, 200, 0, 0},
+      {100, 50, 200, 0, 0, 1},         {~0u, 8639999, 0, ~0u, 8639950, 100}};
+  std::string got;
   for (auto const& c : cases)
-    EXPECT_EQ(c.self.less(c.other), c.less) << "case " << &c - cases;
-  EXPECT_FALSE(UniversalTime(100, 0, 0).filled());  // filled needs date and time
-  EXPECT_FALSE(UniversalTime(0, 100, 0).filled());
-  EXPECT_TRUE(UniversalTime(1, 1, 0).filled());
+    got += UniversalTime(c[0], c[1], c[2]).less(UniversalTime(c[3], c[4], c[5])) ? '<' : '.';
+  EXPECT_EQ(got, "<..<.<<.<.<..<...<");
+  EXPECT_EQ(std::make_tuple(UniversalTime(100, 0, 0).filled(), UniversalTime(0, 100, 0).filled(),
+                            UniversalTime(1, 1, 0).filled()),
+            std::make_tuple(false, false, true));
 }
 
 std::wstring iso(UniversalTime const& t, bool flag = false) {
@@ -115,18 +104,18 @@ TEST(CalendarTest, DayNumbersAgreeWithTheStandardCalendar) {
     DateTimeCtor back(t);
     ASSERT_TRUE(back.year == y && back.month == m && back.day == d) << y << "-" << m << "-" << d;
   }
-  EXPECT_FALSE(stampOf(1900, 2, 29, 0, 0, 0, 0).filled());  // 1900 is no leap year; 2000 is
-  EXPECT_TRUE(stampOf(2000, 2, 29, 0, 0, 0, 0).filled());
-  EXPECT_FALSE(stampOf(2000, 13, 29, 0, 0, 0, 0).filled());
+  EXPECT_EQ(std::make_tuple(stampOf(1900, 2, 29, 0, 0, 0, 0).filled(),
+                            stampOf(2000, 2, 29, 0, 0, 0, 0).filled(),
+                            stampOf(2000, 13, 29, 0, 0, 0, 0).filled()),
+            std::make_tuple(false, true, false));
 }
 
 TEST(CalendarTest, StampsFromUnixTimeAndTheirText) {
-  UniversalTime epoch = UniversalTime::fromUnix(0, 0);
-  EXPECT_EQ(epoch.date, 719162u);  // midnight ends the day before
-  EXPECT_EQ(epoch.time, 8640000u);
-  UniversalTime late = UniversalTime::fromUnix(86399, 999999999);
-  EXPECT_EQ(late.date, 719163u);
-  EXPECT_EQ(late.time, 8639999u);
+  UniversalTime const epoch = UniversalTime::fromUnix(0, 0);
+  UniversalTime const late = UniversalTime::fromUnix(86399, 999999999);
+  // Midnight ends the day before.
+  EXPECT_EQ(std::make_tuple(epoch.date, epoch.time, late.date, late.time),
+            std::make_tuple(719162u, 8640000u, 719163u, 8639999u));
   // Before year 1, or bad nanoseconds: not a stamp.
   for (auto [s, ns] :
        {std::pair{-62135596801LL, 0L}, {0LL, 1000000000L}, {LLONG_MIN, 0L}, {LLONG_MAX, 0L}})
@@ -136,63 +125,55 @@ TEST(CalendarTest, StampsFromUnixTimeAndTheirText) {
   UniversalTime const eve = stampOf(2024, 12, 31, 23, 30, 5, 7, -360000);  // UTC+1
   UniversalTime const india = stampOf(2024, 12, 31, 23, 30, 5, 7, -1980000);
   UniversalTime const east = stampOf(2024, 12, 31, 23, 30, 5, 7, 5 * 360000);  // UTC-5
-  struct Case {
-    UniversalTime stamp;
-    bool universal;
-    wchar_t const* text;
-  } const cases[] = {
-      {epoch, false, L"1970-01-01T00:00:00.00Z"},
-      {late, false, L"1970-01-01T23:59:59.99Z"},
-      {UniversalTime::fromUnix(-1, 0), false, L"1969-12-31T23:59:59.00Z"},
-      {UniversalTime::fromUnix(951782400 + 3723, 450000000), false, L"2000-02-29T01:02:03.45Z"},
-      {UniversalTime(1, 1, 0), false, L"0001-01-01T00:00:00.01Z"},
-      {eve, false, L"2024-12-31T23:30:05.07+01:00"},
-      {eve, true, L"2024-12-31T22:30:05.07Z"},
-      {india, false, L"2024-12-31T23:30:05.07+05:30"},
-      {india, true, L"2024-12-31T18:00:05.07Z"},
-      {east, false, L"2024-12-31T23:30:05.07-05:00"},
-      {east, true, L"2025-01-01T04:30:05.07Z"},  // into the next year
-      {UniversalTime(), false, L""},
-      {UniversalTime(5, 0, 0), false, L""},
-      // A time beyond a day carries into the date rather than printing hour 24 or more.
-      {UniversalTime(1, 8640000 + 100, 0), false, L"0001-01-02T00:00:01.00Z"},
-  };
-  for (auto const& c : cases)
-    EXPECT_EQ(iso(c.stamp, c.universal), c.text);
+  // A time beyond a day carries into the date rather than printing hour 24 or more.
+  UniversalTime const stamps[] = {epoch,
+                                  late,
+                                  UniversalTime::fromUnix(-1, 0),
+                                  UniversalTime::fromUnix(951782400 + 3723, 450000000),
+                                  UniversalTime(1, 1, 0),
+                                  UniversalTime(1, 8640000 + 100, 0),
+                                  UniversalTime(),
+                                  UniversalTime(5, 0, 0)};
+  DateTimeCtor copy;
+  copy = DateTimeCtor(eve);  // copies every part
+  EXPECT_EQ(iso(copy.stamp()), iso(eve));
+  std::wstring got;
+  for (auto const& t : stamps)
+    got += iso(t) + L"|";
+  for (auto const& t : {eve, india, east})
+    got += iso(t) + L" " + iso(t, true) + L"|";
+  EXPECT_EQ(got,
+            L"1970-01-01T00:00:00.00Z|1970-01-01T23:59:59.99Z|1969-12-31T23:59:59.00Z|"
+            L"2000-02-29T01:02:03.45Z|0001-01-01T00:00:00.01Z|0001-01-02T00:00:01.00Z|||"
+            L"2024-12-31T23:30:05.07+01:00 2024-12-31T22:30:05.07Z|"
+            L"2024-12-31T23:30:05.07+05:30 2024-12-31T18:00:05.07Z|"
+            L"2024-12-31T23:30:05.07-05:00 2025-01-01T04:30:05.07Z|");
 }
 
+// A copy of a running timer runs from the same start: never more than the original read later.
 TEST(TimerTest, StartStopResetAndCopies) {
   SystemTimer::baseTimer base;
-  EXPECT_FALSE(base.running());
-  EXPECT_EQ(base.elapsed(), 0u);
-  EXPECT_EQ(base.elapsedUs(), 0u);
-  EXPECT_FALSE(SystemTimer::timer(false).running());
-
-  SystemTimer::timer t(true);
+  EXPECT_EQ(std::make_tuple(base.running(), base.elapsed(), base.elapsedUs(),
+                            SystemTimer::timer(false).running()),
+            std::make_tuple(false, 0ull, 0ull, false));
+  SystemTimer::timer t(true), copy(true), running(true), fresh(false);
   t.reset();
-  EXPECT_TRUE(t.running());  // reset keeps a running timer running
+  EXPECT_TRUE(t.running());
   t.stop();
-  unsigned long long stopped = t.elapsed();
-  t.stop();  // stopping twice adds nothing
+  unsigned long long const stopped = t.elapsed();
+  t.stop();
   EXPECT_EQ(t.elapsed(), stopped);
   t.start();
   t.stop();
   EXPECT_GE(t.elapsed(), stopped);
-
-  SystemTimer::timer copy(true);
   copy = t;
-  EXPECT_FALSE(copy.running());
-  EXPECT_EQ(copy.elapsed(), t.elapsed());
-  // A copy of a running timer runs from the same start: it never shows more than the original
-  // read after it.
-  SystemTimer::timer running(true), fresh(false);
+  EXPECT_EQ(std::make_pair(copy.running(), copy.elapsed()), std::make_pair(false, t.elapsed()));
   fresh = running;
   EXPECT_TRUE(fresh.running());
   unsigned long long const first = fresh.elapsed();
   EXPECT_LE(first, running.elapsed());
   t.reset();
-  EXPECT_FALSE(t.running());
-  EXPECT_EQ(t.elapsed(), 0u);
+  EXPECT_EQ(std::make_pair(t.running(), t.elapsed()), std::make_pair(false, 0ull));
 }
 
 TEST(TimerTest, ConversionsAreExactAndNeverOverflow) {
@@ -206,8 +187,7 @@ TEST(TimerTest, ConversionsAreExactAndNeverOverflow) {
   EXPECT_GT(SystemTimer::ctrUs(ULLONG_MAX), ULLONG_MAX / f);
 }
 
-// The first value of the standard seed, then a sequence shared by several threads: each value
-// of it goes to exactly one caller.
+// The standard seed's first value; a shared sequence gives each value to exactly one caller.
 TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   HeapCheck heap;
   Random::PFRandom r;
@@ -218,20 +198,15 @@ TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   g.seed(99);
   std::vector<std::uint32_t> got[4], all, expected;
   std::vector<std::thread> threads;
-  for (auto& mine : got) {
-    threads.emplace_back([&r, &mine] {
-      for (int k = 0; k < 2000; ++k)
-        mine.push_back(r.next());
-    });
-  }
+  for (auto& mine : got)
+    threads.emplace_back(
+        [&r, &mine] { std::generate_n(std::back_inserter(mine), 2000, [&] { return r.next(); }); });
   for (auto& th : threads)
     th.join();
   std::mt19937 reference(99);
-  for (auto& mine : got) {
+  std::generate_n(std::back_inserter(expected), 8000, reference);
+  for (auto& mine : got)
     all.insert(all.end(), mine.begin(), mine.end());
-    for (int k = 0; k < 2000; ++k)
-      expected.push_back(reference());
-  }
   std::sort(all.begin(), all.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);
