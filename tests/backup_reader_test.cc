@@ -1,7 +1,10 @@
-// The backup reader: calling order, unit headers, pacing of progress, abort, faults, and the
-// release of everything it holds.
+// The backup reader: calling order, unit headers, pacing of progress, faults, and the release of
+// everything it holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -17,13 +20,33 @@ using kestle_test::BackupImage;
 using kestle_test::BackupWriter;
 using kestle_test::Bytes;
 using kestle_test::ChunkPlace;
-using kestle_test::RecordingRestore;
 using kestle_test::RecordingSink;
 using Calls = std::vector<std::wstring>;
 
-bool startsWith(std::wstring const& text, wchar_t const* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+// Records every call of the reader as one line ("unit customers|Customers|info", "data Alice").
+class RecordingRestore final : public kestle_test::RecordingPacing<BuRdr::Restore> {
+ public:
+  bool start(Clock::UniversalTime const&, wchar_t const* productcode) override {
+    calls.push_back(std::wstring(L"start ") + productcode);
+    return startAnswer;
+  }
+  void finished(unsigned long long bytesdone) override {
+    calls.push_back(L"finished " + std::to_wstring(bytesdone));
+  }
+  void unit(wchar_t const* unit, wchar_t const* name, XBuffer& info) override {
+    char const* bytes = info.len() > 0 ? info.at(0) : "";
+    calls.push_back(std::wstring(L"unit ") + unit + L"|" + name + L"|" +
+                    std::wstring(bytes, bytes + info.len()));
+    onCall(~0u);
+  }
+  void data(std::uint32_t length, char const* bytes) override {
+    calls.push_back(L"data " + std::wstring(bytes, bytes + length));
+    onCall(length);
+  }
+
+  bool startAnswer = true;
+  std::function<void(std::uint32_t length)> onCall = [](std::uint32_t) {};  // ~0u: a unit
+};
 
 class ReaderTest : public ::testing::Test {
  protected:
@@ -33,13 +56,6 @@ class ReaderTest : public ::testing::Test {
     BuRdr::reader(dir_.wfile("r.bak").c_str(), sink, restore);
   }
   void run(BackupImage const& image) { run(image, restore_, sink_); }
-  // The calls of a read without fault, around the calls of its units.
-  Calls whole(Calls const& units) const {
-    Calls calls{L"start KESTLE TEST", L"total " + size_};
-    calls.insert(calls.end(), units.begin(), units.end());
-    calls.push_back(L"finished " + size_);
-    return calls;
-  }
   // Two units: three data chunks and one.
   static BackupWriter twoUnits() {
     BackupWriter w;
@@ -59,9 +75,14 @@ class ReaderTest : public ::testing::Test {
 };
 
 // Units without data and with empty texts too; bytes after a unit header's fields are ignored,
-// and a unit header too short for its fields gives empty values rather than reading beyond the
-// chunk.
+// and a unit header too short for its fields gives empty values rather than reading beyond it.
+// The heap storage of a unit's chunks is gone before the next unit begins.
 TEST_F(ReaderTest, WholeBackupInCallingOrder) {
+  std::vector<long long> held;
+  restore_.onCall = [&](std::uint32_t length) {
+    if (length == ~0u)
+      held.push_back(Heapwick::bytesHeld());
+  };
   Bytes extra = kestle_test::unitHeaderBytes(L"u", L"n", Bytes{'x'});
   extra.insert(extra.end(), {'t', 'a', 'i', 'l'});
   BackupWriter w = twoUnits();
@@ -70,23 +91,31 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   w.rawUnit(extra).data("d");
   w.rawUnit(Bytes{'\xFF', '\xFF', '\xFF', '\x7F', 'a', 0});  // a count far beyond the chunk
   run(w.build());
-  EXPECT_EQ(restore_.calls,
-            whole({L"unit customers|Customer register|4", L"data 5", L"data 1500", L"data 5",
-                   L"data 0", L"unit orders|Orders|0", L"data 2", L"data 0", L"unit ||0", L"data 0",
-                   L"unit \U0001F600 unit||0", L"data 0", L"unit u|n|1", L"data 1", L"data 0",
-                   L"unit ||0", L"data 0"}));
+  EXPECT_EQ(restore_.calls, (Calls{L"start KESTLE TEST",
+                                   L"total " + size_,
+                                   L"unit customers|Customer register|info",
+                                   L"data Alice",
+                                   L"data " + std::wstring(1500, L'b'),
+                                   L"data Carol",
+                                   L"data ",
+                                   L"unit orders|Orders|",
+                                   L"data #1",
+                                   L"data ",
+                                   L"unit ||",
+                                   L"data ",
+                                   L"unit \U0001F600 unit||",
+                                   L"data ",
+                                   L"unit u|n|x",
+                                   L"data d",
+                                   L"data ",
+                                   L"unit ||",
+                                   L"data ",
+                                   L"finished " + size_}));
   EXPECT_TRUE(sink_.lines.empty());
-  ASSERT_EQ(restore_.chunks.size(), 11u);
-  EXPECT_EQ(restore_.chunks[0], "Alice");
-  EXPECT_EQ(restore_.chunks[1], std::string(1500, 'b'));
-  EXPECT_EQ(restore_.chunks[4], "#1");
-  EXPECT_EQ(restore_.chunks[8], "d");
-  EXPECT_EQ(restore_.infos, (std::vector<std::string>{"info", "", "", "", "x", ""}));
-  EXPECT_EQ(restore_.stamp.date, kestle_test::BackupHeader().stamp.date);
+  for (long long h : held)
+    EXPECT_LT(h, held.at(0) + 1000);  // the 1500-byte chunk's heap block is gone
 }
 
-// A header that the source refuses ends the read before start as well; the report's document of
-// an empty file shows that.
 TEST_F(ReaderTest, StartFalseEndsAtOnce) {
   restore_.startAnswer = false;
   run(twoUnits().build());
@@ -94,151 +123,92 @@ TEST_F(ReaderTest, StartFalseEndsAtOnce) {
   EXPECT_TRUE(sink_.lines.empty());
 }
 
-// ---- pacing ------------------------------------------------------------------------------
-
-// With an interval of one tick and each data call letting the clock move on by more than that,
-// a progress report follows every data chunk, but never a unit header or a closing chunk. Its
-// false stops the reader by itself: even a sink that stays ok hears "aborted" once and nothing
-// follows.
-TEST_F(ReaderTest, ProgressAfterEveryDataChunkAndItsFalseAbortsOnce) {
-  if (SystemTimer::frequency() > 0xFFFFFFFFull)
-    GTEST_SKIP() << "timer too fine for a 32-bit rate";
-  restore_.rate = kestle_test::finestRate();  // interval 1 tick
-  restore_.onData = [](std::uint32_t) { kestle_test::spinTicks(1); };
-  restore_.progressAnswers = {true, true, true, true, false};
-  BackupWriter w = twoUnits();
-  w.unit(L"", L"").data("x").data("never read");
-  BackupImage image = w.build();
-  RecordingSink staysOk(false);
-  run(image, restore_, staysOk);
-  auto after = [&](std::size_t chunk) { return std::to_wstring(image.chunks[chunk].end()); };
-  EXPECT_EQ(restore_.calls,
-            (Calls{L"start KESTLE TEST", L"total " + size_, L"unit customers|Customer register|4",
-                   L"data 5", L"progress " + after(1) + L" customers Customer register",
-                   L"data 1500", L"progress " + after(2) + L" customers Customer register",
-                   L"data 5", L"progress " + after(3) + L" customers Customer register", L"data 0",
-                   L"unit orders|Orders|0", L"data 2", L"progress " + after(6) + L" orders Orders",
-                   L"data 0", L"unit ||0", L"data 1",
-                   L"progress " + after(9) + L"  "}));  // empty texts: one blank between
-  EXPECT_EQ(staysOk.lines, Calls{L"200182BA aborted"});
-}
-
-TEST_F(ReaderTest, NoProgressAtRateZeroOrBeyondTheTimerResolution) {
-  unsigned long long const frequency = SystemTimer::frequency();
-  std::vector<std::uint32_t> rates{0};
-  if (frequency < 0xFFFFFFFFull)
-    rates.push_back(static_cast<std::uint32_t>(frequency + 1));  // interval 0
-  for (std::uint32_t rate : rates) {
-    RecordingRestore restore;
-    restore.rate = rate;
-    restore.onData = [](std::uint32_t) { kestle_test::spinTicks(1000); };
-    run(twoUnits().build(), restore, sink_);
-    EXPECT_EQ(restore.progressCalls, 0u) << rate;
-    EXPECT_TRUE(startsWith(restore.calls.back(), L"finished"));
-  }
-}
-
-// The interval restarts at each report: data chunks 0.6 intervals apart bring one every second.
-TEST_F(ReaderTest, ProgressIntervalRestartsAfterEachReport) {
+// The clock moves by `step` at every unit and data call. Progress may follow a data chunk (never
+// a unit header or a closing chunk) once the interval has passed since the last report; its false
+// stops the reader even under a sink that stays ok.
+TEST_F(ReaderTest, ProgressPacing) {
   unsigned long long ticks = 0;
   kestle_test::ClockGuard clock([&] { return ticks; });
-  restore_.rate = 1000;
-  restore_.onData = [&](std::uint32_t n) {
-    ticks += n != 0 ? SystemTimer::frequency() * 6 / 10000 : 0;
+  unsigned long long const f = SystemTimer::frequency();
+  BackupImage const image = twoUnits().build();
+  auto at = [&](std::size_t chunk, wchar_t const* what) {
+    return L"progress " + std::to_wstring(image.chunks[chunk].end()) + what;
   };
-  BackupImage image = twoUnits().build();
-  run(image);
-  Calls progress;
-  for (auto const& call : restore_.calls) {
-    if (startsWith(call, L"progress"))
-      progress.push_back(call);
+  Calls const every{at(1, L" customers Customer register"), at(2, L" customers Customer register"),
+                    at(3, L" customers Customer register"), at(6, L" orders Orders")};
+  struct Case {
+    std::uint32_t rate;
+    unsigned long long step;
+    std::vector<bool> answers;
+    Calls progress;
+    Calls faults;
+  };
+  Case const cases[] = {
+      {1000, f * 12 / 10000, {}, every, {}},
+      {1000, f * 6 / 10000, {}, {every[0], every[2], every[3]}, {}},  // restarts at each report
+      {1000, f * 12 / 10000, {true, false}, {every[0], every[1]}, {L"200182BA aborted"}},
+      {0, f, {}, {}, {}},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.rate);
+    RecordingRestore restore;
+    RecordingSink staysOk(false);
+    restore.rate = c.rate;
+    restore.answers = c.answers;
+    restore.onCall = [&](std::uint32_t) { ticks += c.step; };
+    run(image, restore, staysOk);
+    Calls progress;
+    std::copy_if(restore.calls.begin(), restore.calls.end(), std::back_inserter(progress),
+                 [](std::wstring const& call) { return call.starts_with(L"progress"); });
+    EXPECT_EQ(progress, c.progress);
+    EXPECT_EQ(staysOk.lines, c.faults);
+    EXPECT_EQ(restore.calls.back(), c.faults.empty() ? L"finished " + size_ : c.progress.back());
   }
-  auto after = [&](std::size_t chunk) { return std::to_wstring(image.chunks[chunk].end()); };
-  EXPECT_EQ(progress, (Calls{L"progress " + after(2) + L" customers Customer register",
-                             L"progress " + after(6) + L" orders Orders"}));
 }
 
-// ---- faults ------------------------------------------------------------------------------
-
 TEST_F(ReaderTest, ReadersOwnMessagesOnlyWhileTheSinkIsOk) {
-  struct Case {
-    bool unitHeader;  // else the first data chunk
-    wchar_t const* problem;
-    wchar_t const* lastCall;
-  };
-  for (Case c :
-       {Case{true, L"20004C35 unknown read problem 0", L"data 0"},
-        Case{false, L"20004C35 unknown read problem 1", L"unit customers|Customer register|4"}}) {
+  for (bool unitHeader : {true, false}) {
     for (bool staysOk : {false, true}) {
       BackupImage image = twoUnits().build();
-      image.changeChecksum(c.unitHeader ? image.find(ChunkPlace::Kind::UnitHeader, 1)
-                                        : image.find(ChunkPlace::Kind::Data));
+      image.changeChecksum(unitHeader ? image.find(ChunkPlace::Kind::UnitHeader, 1)
+                                      : image.find(ChunkPlace::Kind::Data));
       RecordingSink sink(!staysOk);
       RecordingRestore restore;
       run(image, restore, sink);
       Calls expected{L"2000277E checksum failure"};
       if (staysOk)
-        expected.push_back(c.problem);
+        expected.push_back(unitHeader ? L"20004C35 unknown read problem 0"
+                                      : L"20004C35 unknown read problem 1");
       EXPECT_EQ(sink.lines, expected);
-      EXPECT_EQ(restore.calls.back(), c.lastCall);
+      EXPECT_EQ(restore.calls.back(),
+                unitHeader ? L"data " : L"unit customers|Customer register|info");
     }
   }
 }
 
-// A damaged unit header that happens to read as an empty chunk must not pass as the end of the
-// backup: an end marker before the end of the file is a fault.
+// An end marker before the end of the file is a fault, or a damaged unit header that reads as an
+// empty chunk would pass as a complete backup.
 TEST_F(ReaderTest, EndMarkerBeforeTheEndOfTheFileIsAFault) {
-  BackupWriter w;
-  w.unit(L"", L"n").data("lost");  // the header's first word (the unit text's count) is 0
-  BackupImage image = w.build();
-  image.setLength(0, 0);  // now the unit header reads as a valid empty chunk
+  BackupImage image = twoUnits().build();
+  image.bytes.insert(image.bytes.end(), {'x', 'y'});
   run(image);
-  EXPECT_EQ(restore_.calls, (Calls{L"start KESTLE TEST", L"total " + size_}));
-  EXPECT_EQ(sink_.lines, Calls{L"20004C35 data after end of backup " +
-                               std::to_wstring(image.bytes.size() - 264)});
-
-  image = BackupWriter().build();
-  image.bytes.push_back('x');
-  RecordingSink sink;
-  RecordingRestore restore;
-  run(image, restore, sink);
-  EXPECT_EQ(sink.lines, Calls{L"20004C35 data after end of backup 1"});
-}
-
-// ---- resources ---------------------------------------------------------------------------
-
-TEST_F(ReaderTest, HeapStorageIsReleasedAtEachUnitsEnd) {
-  BackupWriter w;
-  for (int i = 0; i < 3; ++i)
-    w.unit(L"same", L"texts").data(std::string(5000, 'z')).data("small");
-  std::vector<long long> held;
-  restore_.onUnit = [&] { held.push_back(Heapwick::bytesHeld()); };
-  run(w.build());
-  EXPECT_EQ(held, std::vector<long long>(3, held.at(0)));
-  EXPECT_EQ(restore_.calls.back(), L"finished " + size_);
+  EXPECT_EQ(sink_.lines, Calls{L"20004C35 data after end of backup 2"});
+  EXPECT_EQ(restore_.calls.back(), L"data ");
 }
 
 TEST_F(ReaderTest, ExceptionFromACallbackReleasesEverythingAndClosesTheFile) {
-  int opens = 0, closes = 0;
+  int closes = 0;
   kestle_test::FileFaultGuard guard(
       [&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
-        opens += c.op == Platform::FileOp::Open;
         closes += c.op == Platform::FileOp::Close;
         return std::nullopt;
       });
-  for (int at = 0; at < 3; ++at) {
-    RecordingRestore restore;
-    if (at == 0)
-      restore.onUnit = [] { throw std::runtime_error("unit"); };
-    else
-      restore.onData = [at](std::uint32_t length) {
-        if (length == (at == 1 ? 1500u : 0u))
-          throw std::runtime_error("data");
-      };
-    EXPECT_THROW(run(twoUnits().build(), restore, sink_), std::runtime_error);
-    EXPECT_EQ(closes, opens);
-  }
-  EXPECT_EQ(opens, 3);
+  restore_.onCall = [](std::uint32_t length) {
+    if (length == 5)  // "Carol", with the heap storage of the chunk before
+      throw std::runtime_error("callback");
+  };
+  EXPECT_THROW(run(twoUnits().build()), std::runtime_error);
+  EXPECT_EQ(closes, 1);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The backups committed to the tree, made here with the test writer: examples/sample.bak and the
-// seed corpus of the backup fuzz target. A test checks that the committed files are exactly
-// what this program makes; the corpus replay reads each of them, the sample among them, through
-// the report. To rewrite them after a deliberate change of the writer or the samples:
+// The committed backups (examples/sample.bak, the backup fuzz seeds) must be exactly what the
+// test writer makes here. To rewrite them after a deliberate change of the writer or samples:
 //   backup_samples_test --gtest_also_run_disabled_tests --gtest_filter='*WriteCommitted*'
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 #include "support/backup_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -35,21 +36,15 @@ void BackupImage::setLength(std::size_t i, std::uint32_t length) {
   putWord(&bytes.at(chunks.at(i).offset), length ^ chunks.at(i).mask);
 }
 
-void BackupImage::addToWord(std::size_t offset, std::uint32_t delta) {
-  char* p = &bytes.at(offset + 3) - 3;
-  putWord(p, getWord(p) + delta);
+void BackupImage::changeChecksum(std::size_t i) {
+  char* p = &bytes.at(chunks.at(i).checksumOffset() + 3) - 3;
+  putWord(p, getWord(p) + 1);
 }
 
 std::size_t BackupImage::find(ChunkPlace::Kind kind, std::size_t from) const {
-  for (std::size_t i = from; i < chunks.size(); ++i) {
-    if (chunks[i].kind == kind)
-      return i;
-  }
-  throw std::out_of_range("no such chunk");
-}
-
-void BackupImage::writeTo(std::filesystem::path const& path) const {
-  writeFile(path, bytes);
+  auto it = std::find_if(chunks.begin() + static_cast<long>(from), chunks.end(),
+                         [kind](ChunkPlace const& c) { return c.kind == kind; });
+  return static_cast<std::size_t>(it - chunks.begin());
 }
 
 BackupImage BackupWriter::build() const {

@@ -1,6 +1,5 @@
 // A file in memory (memfd_create) that the platform opens by name through /proc/self/fd, for
-// loops and fuzz targets that rewrite one small file thousands of times: microseconds where a
-// file on disk costs milliseconds. Header-only so that fuzz targets can use it.
+// loops and fuzz targets that rewrite one small file thousands of times.
 #pragma once
 
 #include <sys/mman.h>
