@@ -1,13 +1,15 @@
-// The backup reader: calling order, unit headers, pacing of progress, faults, and the release of
-// everything it holds.
+// The backup source (opening, header checks, chunk reads, the Memo's storage, the messages) and
+// the reader that drives it (calling order, unit headers, pacing of progress, faults, release).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <iterator>
+#include <numeric>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -16,12 +18,57 @@
 #include "support/guards.h"
 
 namespace {
+using kestle_test::appendChunk;
+using kestle_test::BackupHeader;
 using kestle_test::BackupImage;
 using kestle_test::BackupWriter;
 using kestle_test::Bytes;
-using kestle_test::ChunkPlace;
+using kestle_test::FileFaultGuard;
 using kestle_test::RecordingSink;
 using Calls = std::vector<std::wstring>;
+using Platform::FileOp;
+
+constexpr std::uint32_t kMask = 0x9E3779B9;
+
+Calls one(unsigned long code, std::wstring const& text) {
+  return {RecordingSink::line(code, text)};
+}
+
+// A file of a good header followed by `chunks` (already laid out).
+Bytes headerAnd(Bytes const& chunks, BackupHeader const& header = BackupHeader()) {
+  Bytes out(128, '\0');
+  Bytes h = kestle_test::encipheredHeader(header);
+  out.insert(out.end(), h.begin(), h.end());
+  out.insert(out.end(), chunks.begin(), chunks.end());
+  return out;
+}
+
+Bytes chunkOf(std::string const& data) {
+  Bytes out;
+  appendChunk(out, kMask, data.data(), static_cast<std::uint32_t>(data.size()));
+  return out;
+}
+
+// Fails the platform call `op` (reads only at `position`) with an I/O error.
+Platform::FileFaultHook failing(FileOp op, unsigned long long position = 0) {
+  return [=](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    if (c.op == op && (op != FileOp::Read || c.position == position))
+      return Platform::FileFault{SysError::IoDevice, -1, {}};
+    return std::nullopt;
+  };
+}
+
+// A source on a file with its own sink, and what start() gives back.
+struct Session {
+  explicit Session(std::wstring const& name, bool stopOnError = true)
+      : sink(stopOnError), source(sink, name.c_str()) {}
+  bool start() { return source.start(stamp, code); }
+  RecordingSink sink;
+  BuRdr::Source source;
+  Clock::UniversalTime stamp;
+  WString code;
+  BuRdr::Source::Memo memo;
+};
 
 // Records every call of the reader as one line ("unit customers|Customers|info", "data Alice").
 class RecordingRestore final : public kestle_test::RecordingPacing<BuRdr::Restore> {
@@ -50,10 +97,13 @@ class RecordingRestore final : public kestle_test::RecordingPacing<BuRdr::Restor
 
 class ReaderTest : public ::testing::Test {
  protected:
+  std::wstring put(Bytes const& bytes) {
+    kestle_test::writeFile(dir_.file("r.bak"), bytes);
+    return dir_.wfile("r.bak");
+  }
   void run(BackupImage const& image, RecordingRestore& restore, RecordingSink& sink) {
     size_ = std::to_wstring(image.bytes.size());
-    image.writeTo(dir_.file("r.bak"));
-    BuRdr::reader(dir_.wfile("r.bak").c_str(), sink, restore);
+    BuRdr::reader(put(image.bytes).c_str(), sink, restore);
   }
   void run(BackupImage const& image) { run(image, restore_, sink_); }
   // Two units: three data chunks and one.
@@ -74,9 +124,208 @@ class ReaderTest : public ::testing::Test {
   std::wstring size_;
 };
 
-// Units without data and with empty texts too; bytes after a unit header's fields are ignored,
-// and a unit header too short for its fields gives empty values rather than reading beyond it.
-// The heap storage of a unit's chunks is gone before the next unit begins.
+// An empty file is read no further than its size; a sink that is not ok at the open has the
+// file closed at once. Either way the file is closed exactly once.
+TEST_F(ReaderTest, FaultAtTheOpenTouchesTheFileNoMore) {
+  for (bool stopped : {false, true}) {
+    std::wstring name = put(stopped ? headerAnd({}) : Bytes{});
+    std::vector<FileOp> ops;
+    FileFaultGuard guard([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+      ops.push_back(c.op);
+      return std::nullopt;
+    });
+    {
+      RecordingSink sink;
+      if (stopped)
+        sink.stop();
+      BuRdr::Source source(sink, name.c_str());
+      Clock::UniversalTime stamp;
+      WString code;
+      EXPECT_FALSE(source.start(stamp, code));
+      using Ops = std::vector<FileOp>;
+      EXPECT_EQ(ops,
+                (stopped ? Ops{FileOp::Open, FileOp::Close} : Ops{FileOp::Open, FileOp::Size}));
+    }
+    EXPECT_EQ(ops.size(), stopped ? 2u : 3u);
+  }
+}
+
+// Product codes end at the first zero unit or after 40 units, joining surrogate pairs. The tail
+// after the field must not leak; every byte of the zone counts. trap() reports nonzero codes only.
+TEST_F(ReaderTest, GoodHeaderTrapAndFileStamp) {
+  std::wstring forty;
+  for (int i = 0; i < 40; ++i)
+    forty += static_cast<wchar_t>(L'A' + i % 26);
+  std::wstring lastPair = forty.substr(0, 38) + L"\U0001F600";  // units 38 and 39
+  std::pair<std::vector<std::uint16_t>, std::wstring> const cases[] = {
+      {kestle_test::utf16(lastPair), lastPair}, {{0xDBFF, 0xDFFF, 0, 'C'}, L"\U0010FFFF"}};
+  for (auto const& [units, expected] : cases) {
+    BackupHeader h;
+    h.product = units;
+    h.tail = 'Z';
+    h.stamp.zone = static_cast<std::uint32_t>(-360000);
+    Session s(put(headerAnd({}, h)));
+    ASSERT_TRUE(s.start());
+    EXPECT_EQ(std::wstring(static_cast<wchar_t const*>(s.code)), expected);
+    EXPECT_EQ(std::tie(s.stamp.date, s.stamp.time, s.stamp.zone),
+              std::tie(h.stamp.date, h.stamp.time, h.stamp.zone));
+    EXPECT_EQ(s.source.done(), 256u);
+    EXPECT_EQ(s.source.totalbytes(), 256u);
+    EXPECT_LE(Clock::UniversalTime::now().date - s.source.fileStamp().date, 1u);
+    s.source.trap(0, L"nothing");
+    s.source.trap(5, L"x");  // stops the sink, which ends every further step
+    EXPECT_EQ(s.sink.lines, one(5, L"BuSource x"));
+    EXPECT_FALSE(s.source.fileStamp().filled());
+    EXPECT_FALSE(s.source.read(kMask, s.memo, true));
+  }
+}
+
+// Every word count and padding around the vector steps' widths, inline and heap lengths, and a
+// different mask and padding fill per chunk, under every processor tier; every transfer moves at
+// most 7 bytes, so each one ends short and is continued. The whole file is consumed.
+TEST_F(ReaderTest, ChunksOfEveryLengthReadBackThroughShortTransfersOnEveryTier) {
+  std::vector<std::uint32_t> lengths(164);
+  std::iota(lengths.begin(), lengths.end(), 1u);
+  lengths.insert(lengths.end(), {1019, 1020, 1021, 5000, 0});
+  Bytes chunks;
+  for (std::uint32_t n : lengths)
+    appendChunk(chunks, kMask * (n + 1), kestle_test::patternBytes(n, n).data(), n,
+                static_cast<unsigned char>(n * 37 + 1));
+  std::wstring const name = put(headerAnd(chunks));
+  FileFaultGuard guard([&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+    if (c.op != FileOp::Read || c.position < 256)
+      return std::nullopt;
+    return Platform::FileFault{0, 7, {}};
+  });
+  // A tier the processor lacks runs the widest it has.
+  for (auto tier : {Platform::CpuTier::Bytes, Platform::CpuTier::Sse2, Platform::CpuTier::Avx2}) {
+    Platform::setCpuTier(tier);
+    Session s(name);
+    ASSERT_TRUE(s.start());
+    for (std::uint32_t n : lengths) {
+      ASSERT_TRUE(s.source.read(kMask * (n + 1), s.memo, true)) << n;
+      ASSERT_EQ(Bytes(s.memo.data(), s.memo.data() + s.memo.length()),
+                kestle_test::patternBytes(n, n));
+    }
+    EXPECT_TRUE(s.sink.lines.empty());
+    EXPECT_EQ(s.source.done(), s.source.totalbytes());
+  }
+  Platform::setCpuTier(Platform::CpuTier::Auto);
+}
+
+// Up to 1020 data bytes (1024 with the checksum) inline; beyond, a heap block that serves smaller
+// chunks too, grows when too small (the old one released) and goes with clear().
+TEST_F(ReaderTest, InlineUpTo1020BytesHeapBeyondAndHeapReused) {
+  std::pair<std::uint32_t, std::uint32_t> const steps[] = {{1020, 0},   {1021, 1028}, {1024, 1028},
+                                                           {800, 1028}, {3000, 3004}, {2000, 3004}};
+  Bytes chunks;
+  for (auto [n, capacity] : steps)
+    appendChunk(chunks, kMask, kestle_test::patternBytes(n, 1).data(), n);
+  Session s(put(headerAnd(chunks)));
+  ASSERT_TRUE(s.start());
+  EXPECT_EQ(s.memo.length(), 0u);
+  long long const base = Heapwick::bytesHeld();
+  for (auto [n, capacity] : steps) {
+    ASSERT_TRUE(s.source.read(kMask, s.memo, true));
+    EXPECT_EQ(s.memo.length(), n);
+    EXPECT_EQ(s.memo.capacity(), capacity);
+    EXPECT_EQ(Heapwick::bytesHeld(), base + (capacity != 0 ? capacity + 8 : 0)) << n;
+  }
+  s.memo.clear();
+  EXPECT_EQ(s.memo.capacity(), 0u);
+  EXPECT_EQ(s.memo.length(), 0u);
+  EXPECT_EQ(Heapwick::bytesHeld(), base);
+}
+
+// A refused header, a failing platform call or a cut, damaged or implausible chunk: the faults,
+// where the source then stands and the heap storage it took. A sink that stays ok lets a failing
+// transfer that delivers nothing still end the chunk with the source's own fault. Only an empty
+// chunk may lack its checksum word, and only when not strict; a length field of 0x8000000 is
+// refused before anything is allocated.
+TEST_F(ReaderTest, FaultsOfStartAndRead) {
+  auto header = [](auto change) {
+    BackupHeader h;
+    change(h);
+    return headerAnd({}, h);
+  };
+  Bytes flipped = headerAnd({});
+  flipped[255] ^= 0x10;
+  auto cut = [](std::string const& data, std::size_t keep) {
+    Bytes b = headerAnd(chunkOf(data));
+    b.resize(256 + keep);
+    return b;
+  };
+  auto announcing = [](std::uint32_t length) {
+    Bytes b = headerAnd(chunkOf("abcd"));
+    std::uint32_t const field = length ^ kMask;
+    std::memcpy(b.data() + 256, &field, 4);
+    return b;
+  };
+  Bytes const eight = headerAnd(chunkOf("abcdefgh"));
+  Calls const noData = one(BackupReadError, L"no data read");
+  auto format = [](std::wstring const& text) { return one(BackupFormatError, text); };
+  auto io = [](std::wstring const& text) { return one(SysError::IoDevice, text); };
+  auto ioThen = [](std::wstring const& text, std::wstring const& then) {  // under an ok sink
+    return Calls{RecordingSink::line(SysError::IoDevice, text), then};
+  };
+  struct Case {
+    char const* what;
+    Bytes file;
+    Calls faults;  // none: the read succeeds with an empty chunk; two: the sink stays ok
+    unsigned long long done;
+    Platform::FileFaultHook hook = nullptr;
+    bool strict = true;
+    std::uint32_t capacity = 0;
+    std::uint32_t mask = kMask;
+  };
+  Case const cases[] = {
+      {"empty file", Bytes(), format(L"BuSource empty file " + dir_.wfile("r.bak")), 0},
+      {"short header", Bytes(200, 'x'), format(L"BuSource read h1 72"), 128},
+      {"type", header([](BackupHeader& h) { h.type = 12; }), format(L"BuSource header1 messtype12"),
+       256},
+      {"no date", header([](BackupHeader& h) { h.stamp.date = 0; }),
+       format(L"BuSource header1 no stamp"), 256},
+      {"no time", header([](BackupHeader& h) { h.stamp.time = 0; }),
+       format(L"BuSource header1 no stamp"), 256},
+      {"last byte", flipped, format(L"BuSource Decode header1"), 256},
+      {"size", eight, io(L"BuSource size"), 0, failing(FileOp::Size)},
+      {"setpos", eight, io(L"BuSource setpos"), 128, failing(FileOp::SetPos)},
+      {"read h1", eight, io(L"BuSource read h1"), 128, failing(FileOp::Read, 128)},
+      {"read length", eight, io(L"BuSource read length"), 256, failing(FileOp::Read, 256)},
+      {"read length, sink stays ok", eight,
+       ioThen(L"BuSource read length", L"2000277E length read 0"), 256, failing(FileOp::Read, 256)},
+      {"read data", eight, io(L"BuSource read data"), 260, failing(FileOp::Read, 260)},
+      {"read data, sink stays ok", eight, ioThen(L"BuSource read data", L"2000277E no data read"),
+       260, failing(FileOp::Read, 260)},
+      {"empty chunk", cut("", 8), Calls(), 264},
+      {"end after length 0, lenient", cut("", 4), Calls(), 260, nullptr, false},
+      {"end after length 0, strict", cut("", 4), noData, 260},
+      {"data chunk cut, lenient", cut("abcdefgh", 8), noData, 264, nullptr, false},
+      {"length cut", cut("abcd", 1), one(BackupReadError, L"length read 1"), 256},
+      {"length 0x8000000", announcing(0x8000000), format(L"unplausible length 134217728"), 260},
+      {"length 0x7FFFFFF, then the file ends", announcing(0x7FFFFFF), noData, 268, nullptr, true,
+       0x8000004},
+      {"wrong mask", headerAnd(chunkOf("0123456789")), one(BackupReadError, L"checksum failure"),
+       276, nullptr, true, 0, kMask ^ 1},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::wstring const name = put(c.file);
+    FileFaultGuard guard(c.hook);
+    Session s(name, c.faults.size() < 2);
+    if (s.start()) {
+      EXPECT_EQ(s.source.read(c.mask, s.memo, c.strict), c.faults.empty());
+    }
+    EXPECT_EQ(s.sink.lines, c.faults);
+    EXPECT_EQ(s.source.done(), c.done);
+    EXPECT_EQ(s.memo.capacity(), c.capacity);
+    EXPECT_EQ(s.memo.length(), 0u);
+  }
+}
+
+// Bytes after a unit header's fields are ignored, and a unit header too short for its fields
+// gives empty values rather than reading beyond it. The heap storage of a unit's chunks is gone
+// before the next unit begins.
 TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   std::vector<long long> held;
   restore_.onCall = [&](std::uint32_t length) {
@@ -86,31 +335,15 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   Bytes extra = kestle_test::unitHeaderBytes(L"u", L"n", Bytes{'x'});
   extra.insert(extra.end(), {'t', 'a', 'i', 'l'});
   BackupWriter w = twoUnits();
-  w.unit(L"", L"");
-  w.unit(L"\U0001F600 unit", L"");
   w.rawUnit(extra).data("d");
   w.rawUnit(Bytes{'\xFF', '\xFF', '\xFF', '\x7F', 'a', 0});  // a count far beyond the chunk
   run(w.build());
-  EXPECT_EQ(restore_.calls, (Calls{L"start KESTLE TEST",
-                                   L"total " + size_,
-                                   L"unit customers|Customer register|info",
-                                   L"data Alice",
-                                   L"data " + std::wstring(1500, L'b'),
-                                   L"data Carol",
-                                   L"data ",
-                                   L"unit orders|Orders|",
-                                   L"data #1",
-                                   L"data ",
-                                   L"unit ||",
-                                   L"data ",
-                                   L"unit \U0001F600 unit||",
-                                   L"data ",
-                                   L"unit u|n|x",
-                                   L"data d",
-                                   L"data ",
-                                   L"unit ||",
-                                   L"data ",
-                                   L"finished " + size_}));
+  EXPECT_EQ(
+      restore_.calls,
+      (Calls{L"start KESTLE TEST", L"total " + size_, L"unit customers|Customer register|info",
+             L"data Alice", L"data " + std::wstring(1500, L'b'), L"data Carol", L"data ",
+             L"unit orders|Orders|", L"data #1", L"data ", L"unit u|n|x", L"data d", L"data ",
+             L"unit ||", L"data ", L"finished " + size_}));
   EXPECT_TRUE(sink_.lines.empty());
   for (long long h : held)
     EXPECT_LT(h, held.at(0) + 1000);  // the 1500-byte chunk's heap block is gone
@@ -144,7 +377,6 @@ TEST_F(ReaderTest, ProgressPacing) {
     Calls faults;
   };
   Case const cases[] = {
-      {1000, f * 12 / 10000, {}, every, {}},
       {1000, f * 6 / 10000, {}, {every[0], every[2], every[3]}, {}},  // restarts at each report
       {1000, f * 12 / 10000, {true, false}, {every[0], every[1]}, {L"200182BA aborted"}},
       {0, f, {}, {}, {}},
@@ -166,12 +398,14 @@ TEST_F(ReaderTest, ProgressPacing) {
   }
 }
 
-TEST_F(ReaderTest, ReadersOwnMessagesOnlyWhileTheSinkIsOk) {
+// A source fault under a sink that stays ok adds the reader's own message. An end marker before
+// the end of the file is a fault, or a damaged unit header that reads as an empty chunk would pass
+// as a complete backup.
+TEST_F(ReaderTest, ReadersOwnMessages) {
   for (bool unitHeader : {true, false}) {
     for (bool staysOk : {false, true}) {
       BackupImage image = twoUnits().build();
-      image.changeChecksum(unitHeader ? image.find(ChunkPlace::Kind::UnitHeader, 1)
-                                      : image.find(ChunkPlace::Kind::Data));
+      image.changeChecksum(unitHeader ? 5 : 1);  // the second unit's header, the first data
       RecordingSink sink(!staysOk);
       RecordingRestore restore;
       run(image, restore, sink);
@@ -184,31 +418,11 @@ TEST_F(ReaderTest, ReadersOwnMessagesOnlyWhileTheSinkIsOk) {
                 unitHeader ? L"data " : L"unit customers|Customer register|info");
     }
   }
-}
-
-// An end marker before the end of the file is a fault, or a damaged unit header that reads as an
-// empty chunk would pass as a complete backup.
-TEST_F(ReaderTest, EndMarkerBeforeTheEndOfTheFileIsAFault) {
   BackupImage image = twoUnits().build();
   image.bytes.insert(image.bytes.end(), {'x', 'y'});
   run(image);
   EXPECT_EQ(sink_.lines, Calls{L"20004C35 data after end of backup 2"});
   EXPECT_EQ(restore_.calls.back(), L"data ");
-}
-
-TEST_F(ReaderTest, ExceptionFromACallbackReleasesEverythingAndClosesTheFile) {
-  int closes = 0;
-  kestle_test::FileFaultGuard guard(
-      [&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
-        closes += c.op == Platform::FileOp::Close;
-        return std::nullopt;
-      });
-  restore_.onCall = [](std::uint32_t length) {
-    if (length == 5)  // "Carol", with the heap storage of the chunk before
-      throw std::runtime_error("callback");
-  };
-  EXPECT_THROW(run(twoUnits().build()), std::runtime_error);
-  EXPECT_EQ(closes, 1);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "support/backup_writer.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -41,12 +40,6 @@ void BackupImage::changeChecksum(std::size_t i) {
   putWord(p, getWord(p) + 1);
 }
 
-std::size_t BackupImage::find(ChunkPlace::Kind kind, std::size_t from) const {
-  auto it = std::find_if(chunks.begin() + static_cast<long>(from), chunks.end(),
-                         [kind](ChunkPlace const& c) { return c.kind == kind; });
-  return static_cast<std::size_t>(it - chunks.begin());
-}
-
 BackupImage BackupWriter::build() const {
   BackupImage image;
   Bytes& out = image.bytes;
@@ -58,19 +51,19 @@ BackupImage BackupWriter::build() const {
 
   Random::PFRandom random;
   random.seed(header_.stamp.date + header_.stamp.time + header_.stamp.zone);
-  auto chunk = [&](ChunkPlace::Kind kind, std::uint32_t mask, Bytes const& bytes) {
+  auto chunk = [&](std::uint32_t mask, Bytes const& bytes) {
     auto const length = static_cast<std::uint32_t>(bytes.size());
-    image.chunks.push_back(ChunkPlace{kind, out.size(), length, mask});
+    image.chunks.push_back(ChunkPlace{out.size(), length, mask});
     appendChunk(out, mask, bytes.data(), length, 0xA5);
   };
   for (Unit const& u : units_) {
     std::uint32_t mask = random.next();
-    chunk(ChunkPlace::Kind::UnitHeader, mask, u.header);
+    chunk(mask, u.header);
     for (Bytes const& d : u.data)
-      chunk(ChunkPlace::Kind::Data, mask, d);
-    chunk(ChunkPlace::Kind::Closing, mask, {});
+      chunk(mask, d);
+    chunk(mask, {});  // the unit's closing chunk
   }
-  chunk(ChunkPlace::Kind::End, random.next(), {});
+  chunk(random.next(), {});  // the end marker
   return image;
 }
 
@@ -78,7 +71,6 @@ Bytes encipheredHeader(BackupHeader const& header) {
   char plain[127];
   std::memset(plain, header.tail, sizeof plain);
   plain[0] = static_cast<char>(header.type);
-  std::memcpy(plain + 1, header.spare, 3);
   putWord(plain + 4, header.stamp.date);
   putWord(plain + 8, header.stamp.time);
   putWord(plain + 12, header.stamp.zone);

@@ -31,20 +31,17 @@ Bytes patternBytes(std::size_t n, std::uint32_t seed);
 
 // The plain header of a backup. Every field may be set to a faulty value.
 struct BackupHeader {
-  unsigned char type = 13;      // plain byte 0
-  unsigned char spare[3] = {};  // plain bytes 1 to 3, not interpreted by the reader
+  unsigned char type = 13;  // plain byte 0
   Clock::UniversalTime stamp = stampOf(2024, 5, 17, 13, 45, 30, 25);
   std::vector<std::uint16_t> product = utf16(L"KESTLE TEST");  // first 40 units are written
   unsigned char tail = 0;                                      // fill of plain bytes 96 to 126
 };
 
+// Where one chunk lies: unit header, data chunks and closing chunk of each unit, then the end.
 struct ChunkPlace {
-  enum class Kind { UnitHeader, Data, Closing, End };
-  Kind kind;
   std::size_t offset;    // of the length field
   std::uint32_t length;  // data bytes
   std::uint32_t mask;
-  std::size_t dataOffset() const { return offset + 4; }
   std::size_t checksumOffset() const { return offset + 4 + ((length + 3u) & ~3u); }
   std::size_t end() const { return checksumOffset() + 4; }
 };
@@ -60,8 +57,6 @@ struct BackupImage {
   void setLength(std::size_t i, std::uint32_t length);
   // Adds one to chunk i's stored checksum.
   void changeChecksum(std::size_t i);
-  // The first chunk of the given kind at or after chunk `from`.
-  std::size_t find(ChunkPlace::Kind kind, std::size_t from = 0) const;
   void writeTo(std::filesystem::path const& path) const { writeFile(path, bytes); }
 };
 
