@@ -1,10 +1,7 @@
-// The XML report of a backup: whole documents, the error element's attributes and texts, what
-// the caller's progress object receives, and damaged backups: every truncation and every
-// single-byte change after the leading block must end in a complete document with an error
-// element and no finished element. Under AddressSanitizer these loops also prove that no damage
-// makes the reader touch memory outside its buffers; the heap check, that nothing leaks.
-// The committed backups (examples/sample.bak, the backup fuzz seeds) must be exactly what the
-// test writer makes here. To rewrite them after a deliberate change of the writer or samples:
+// The XML report of a backup: documents, error elements, progress, and damaged backups (under
+// AddressSanitizer also proving that no damage makes the reader touch memory outside its
+// buffers). The committed backups (examples/sample.bak, the backup fuzz seeds) must be exactly
+// what the test writer makes here; to rewrite them after a deliberate change:
 //   backup_report_test --gtest_also_run_disabled_tests --gtest_filter='*WriteCommitted*'
 #include <gtest/gtest.h>
 
@@ -50,7 +47,6 @@ class ReportTest : public ::testing::Test {
     return text(BuRdr::report(name.empty() ? file_.path() : name.c_str(), progress_));
   }
 
-  // A complete document that tells of a fault and does not claim the backup was read.
   static bool failedCompletely(std::wstring const& doc) {
     return doc.starts_with(L"<backup fname=") && doc.ends_with(L"\n</backup>") &&
            doc.find(L"\n <error") != std::wstring::npos &&
@@ -63,7 +59,6 @@ class ReportTest : public ::testing::Test {
   RecordingProgress progress_;
 };
 
-// Whole documents; the start and total lines appear once the header reads well.
 TEST_F(ReportTest, Documents) {
   std::wstring const name = file_.path();
   std::wstring const size = std::to_wstring(image_.bytes.size());
@@ -96,9 +91,8 @@ TEST_F(ReportTest, Documents) {
   }
 }
 
-// Header bytes are guarded by the cipher's check and data, padding and checksum bytes by the
-// chunk sum, whatever the new value; a length field decides how the rest is read, so its bytes
-// are tried with every other value.
+// Every truncation and single-byte change after the leading block fails; a length field decides
+// how the rest is read, so its bytes are tried with every other value.
 TEST_F(ReportTest, EveryTruncationAndSingleByteChangeFails) {
   for (std::size_t keep = 0; keep < image_.bytes.size(); ++keep) {
     std::wstring doc = reportOf(Bytes(image_.bytes.begin(), image_.bytes.begin() + keep));
@@ -153,7 +147,6 @@ TEST_F(ReportTest, ErrorElements) {
       L"\n <error pf=\"10110\"\n  unit=\"u\"\n  unitsdone=\"2\"\n  netbytes=\"12345678901\"/>");
 }
 
-// The store hands total and progress to the caller's object and passes on its answers.
 TEST_F(ReportTest, ProgressReachesTheCaller) {
   BuRdr::ReportState state;
   WString out;
@@ -171,7 +164,6 @@ fs::path const kRoot = fs::path(__FILE__).parent_path().parent_path();
 fs::path const kSample = kRoot / "examples" / "sample.bak";
 fs::path const kCorpus = kRoot / "fuzz" / "corpus" / "backup_fuzz";
 
-// Three small units, one of them without data chunks.
 BackupImage sampleBackup() {
   BackupHeader header;
   header.stamp = stampOf(2024, 3, 9, 22, 15, 4, 50, -360000);  // UTC+1
@@ -188,7 +180,6 @@ BackupImage sampleBackup() {
   return w.build();
 }
 
-// Good, damaged and hostile backups by file name.
 std::vector<std::pair<std::string, Bytes>> backupFuzzSeeds() {
   std::vector<std::pair<std::string, Bytes>> seeds;
   BackupImage sample = sampleBackup();

@@ -26,7 +26,6 @@ void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t
                  unsigned char fill = 0);
 // The serialised unit header: two wide strings and a nested buffer.
 Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info);
-// n bytes of a fixed pseudo-random pattern.
 Bytes patternBytes(std::size_t n, std::uint32_t seed);
 
 // The plain header of a backup. Every field may be set to a faulty value.
@@ -55,7 +54,6 @@ struct BackupImage {
 
   // Makes chunk i's length field announce `length` under its own mask.
   void setLength(std::size_t i, std::uint32_t length);
-  // Adds one to chunk i's stored checksum.
   void changeChecksum(std::size_t i);
   void writeTo(std::filesystem::path const& path) const { writeFile(path, bytes); }
 };

@@ -22,7 +22,6 @@ class MemoryFile {
   MemoryFile(MemoryFile const&) = delete;
   MemoryFile& operator=(MemoryFile const&) = delete;
 
-  // Replaces the content with n bytes at data.
   void assign(void const* data, std::size_t n) {
     if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, data, n, 0) != static_cast<ssize_t>(n))
       throw std::runtime_error("cannot write the memory file");
