@@ -1,10 +1,8 @@
 // Recording implementations of the backup reader's callback interfaces, for tests.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,8 +35,8 @@ class RecordingSink final : public ErrorSink {
   bool ok_ = true;
 };
 
-// Records the calls of total and progress as lines ("total 300", "progress 280 unit name") and
-// answers progress call n (0-based) with progressAnswers[n], true when missing.
+// Records the calls of total and progress as lines ("total 300", "progress 280 unit name"),
+// answers total with rate and progress call n (0-based) with answers[n], true when missing.
 template <typename Base>
 class RecordingPacing : public Base {
  public:
@@ -48,66 +46,18 @@ class RecordingPacing : public Base {
   }
   bool progress(unsigned long long bytesdone, wchar_t const* what) override {
     calls.push_back(L"progress " + std::to_wstring(bytesdone) + L" " + what);
-    unsigned const n = progressCalls++;
-    return n < progressAnswers.size() ? progressAnswers[n] : true;
+    std::size_t const n = progressCalls_++;
+    return n < answers.size() ? answers[n] : true;
   }
 
   std::vector<std::wstring> calls;
   std::uint32_t rate = 0;
-  std::vector<bool> progressAnswers;
-  unsigned progressCalls = 0;
+  std::vector<bool> answers;
+
+ private:
+  std::size_t progressCalls_ = 0;
 };
 
 using RecordingProgress = RecordingPacing<BuRdr::Progress>;
-
-// Records every call of the reader as one line of text, e.g. "unit customers|Customers|4",
-// "data 12", and answers as configured.
-class RecordingRestore final : public RecordingPacing<BuRdr::Restore> {
- public:
-  bool start(Clock::UniversalTime const& s, wchar_t const* productcode) override {
-    stamp = s;
-    calls.push_back(std::wstring(L"start ") + productcode);
-    return startAnswer;
-  }
-  void finished(unsigned long long bytesdone) override {
-    calls.push_back(L"finished " + std::to_wstring(bytesdone));
-  }
-  void unit(wchar_t const* unit, wchar_t const* name, XBuffer& info) override {
-    calls.push_back(std::wstring(L"unit ") + unit + L"|" + name + L"|" +
-                    std::to_wstring(info.len()));
-    infos.emplace_back(info.len() > 0 ? info.at(0) : "", info.len());
-    if (onUnit)
-      onUnit();
-  }
-  void data(std::uint32_t length, char const* bytes) override {
-    calls.push_back(L"data " + std::to_wstring(length));
-    chunks.emplace_back(bytes, length);
-    if (onData)
-      onData(length);
-  }
-
-  std::vector<std::string> chunks;  // the bytes of each data chunk
-  std::vector<std::string> infos;   // the bytes of each unit's info buffer
-  Clock::UniversalTime stamp;
-  bool startAnswer = true;
-  // Called inside data() and unit() before they return (e.g. to let the clock move on, or to
-  // throw).
-  std::function<void(std::uint32_t length)> onData;
-  std::function<void()> onUnit;
-};
-
-// Lets the timer advance by more than `ticks` before returning: a spin on the monotonic
-// counter, not a sleep, so a pacing test does not depend on how fast the machine runs.
-inline void spinTicks(unsigned long long ticks) {
-  unsigned long long const begin = SystemTimer::counter();
-  while (SystemTimer::counter() - begin <= ticks) {
-  }
-}
-
-// The rate that asks for progress at every tick of the timer (as near as 32 bits allow).
-inline std::uint32_t finestRate() {
-  return static_cast<std::uint32_t>(
-      std::min<unsigned long long>(SystemTimer::frequency(), 0xFFFFFFFFull));
-}
 
 }  // namespace kestle_test

@@ -35,21 +35,9 @@ void BackupImage::setLength(std::size_t i, std::uint32_t length) {
   putWord(&bytes.at(chunks.at(i).offset), length ^ chunks.at(i).mask);
 }
 
-void BackupImage::addToWord(std::size_t offset, std::uint32_t delta) {
-  char* p = &bytes.at(offset + 3) - 3;
-  putWord(p, getWord(p) + delta);
-}
-
-std::size_t BackupImage::find(ChunkPlace::Kind kind, std::size_t from) const {
-  for (std::size_t i = from; i < chunks.size(); ++i) {
-    if (chunks[i].kind == kind)
-      return i;
-  }
-  throw std::out_of_range("no such chunk");
-}
-
-void BackupImage::writeTo(std::filesystem::path const& path) const {
-  writeFile(path, bytes);
+void BackupImage::changeChecksum(std::size_t i) {
+  char* p = &bytes.at(chunks.at(i).checksumOffset() + 3) - 3;
+  putWord(p, getWord(p) + 1);
 }
 
 BackupImage BackupWriter::build() const {
@@ -63,19 +51,19 @@ BackupImage BackupWriter::build() const {
 
   Random::PFRandom random;
   random.seed(header_.stamp.date + header_.stamp.time + header_.stamp.zone);
-  auto chunk = [&](ChunkPlace::Kind kind, std::uint32_t mask, Bytes const& bytes) {
+  auto chunk = [&](std::uint32_t mask, Bytes const& bytes) {
     auto const length = static_cast<std::uint32_t>(bytes.size());
-    image.chunks.push_back(ChunkPlace{kind, out.size(), length, mask});
+    image.chunks.push_back(ChunkPlace{out.size(), length, mask});
     appendChunk(out, mask, bytes.data(), length, 0xA5);
   };
   for (Unit const& u : units_) {
     std::uint32_t mask = random.next();
-    chunk(ChunkPlace::Kind::UnitHeader, mask, u.header);
+    chunk(mask, u.header);
     for (Bytes const& d : u.data)
-      chunk(ChunkPlace::Kind::Data, mask, d);
-    chunk(ChunkPlace::Kind::Closing, mask, {});
+      chunk(mask, d);
+    chunk(mask, {});  // the unit's closing chunk
   }
-  chunk(ChunkPlace::Kind::End, random.next(), {});
+  chunk(random.next(), {});  // the end marker
   return image;
 }
 
@@ -83,7 +71,6 @@ Bytes encipheredHeader(BackupHeader const& header) {
   char plain[127];
   std::memset(plain, header.tail, sizeof plain);
   plain[0] = static_cast<char>(header.type);
-  std::memcpy(plain + 1, header.spare, 3);
   putWord(plain + 4, header.stamp.date);
   putWord(plain + 8, header.stamp.time);
   putWord(plain + 12, header.stamp.zone);

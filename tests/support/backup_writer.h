@@ -1,7 +1,5 @@
 // A writer of backup files for tests, benchmarks, fuzz seeds and the sample backup; not part of
-// the library. It writes the format the backup source reads (masks from the platform's
-// generator, unit headers in the serialisation buffers' encoding) and records where every chunk
-// lies so that tests can damage any part of a file precisely.
+// the library. It records where every chunk lies so that tests can damage any part of a file.
 #pragma once
 
 #include <cstddef>
@@ -28,63 +26,46 @@ void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t
                  unsigned char fill = 0);
 // The serialised unit header: two wide strings and a nested buffer.
 Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info);
-// n bytes of a fixed pseudo-random pattern.
 Bytes patternBytes(std::size_t n, std::uint32_t seed);
 
 // The plain header of a backup. Every field may be set to a faulty value.
 struct BackupHeader {
-  unsigned char type = 13;      // plain byte 0
-  unsigned char spare[3] = {};  // plain bytes 1 to 3, not interpreted by the reader
+  unsigned char type = 13;  // plain byte 0
   Clock::UniversalTime stamp = stampOf(2024, 5, 17, 13, 45, 30, 25);
   std::vector<std::uint16_t> product = utf16(L"KESTLE TEST");  // first 40 units are written
   unsigned char tail = 0;                                      // fill of plain bytes 96 to 126
 };
 
-// Where one chunk lies in a written backup.
+// Where one chunk lies: unit header, data chunks and closing chunk of each unit, then the end.
 struct ChunkPlace {
-  enum class Kind { UnitHeader, Data, Closing, End };
-  Kind kind;
   std::size_t offset;    // of the length field
   std::uint32_t length;  // data bytes
   std::uint32_t mask;
-  std::size_t dataOffset() const { return offset + 4; }
   std::size_t checksumOffset() const { return offset + 4 + ((length + 3u) & ~3u); }
   std::size_t end() const { return checksumOffset() + 4; }
 };
 
-// A written backup: its bytes and its chunks in file order, with knobs to damage it.
+void writeFile(std::filesystem::path const& path, Bytes const& bytes);
+
+// A written backup: its bytes and its chunks in file order.
 struct BackupImage {
   Bytes bytes;
   std::vector<ChunkPlace> chunks;
 
-  void flip(std::size_t offset, unsigned char bits = 0xFF) { bytes.at(offset) ^= bits; }
   // Makes chunk i's length field announce `length` under its own mask.
   void setLength(std::size_t i, std::uint32_t length);
-  // Adds delta to the stored (masked) word at offset, to data word w of chunk i, or to chunk
-  // i's checksum.
-  void addToWord(std::size_t offset, std::uint32_t delta);
-  void changeDataWord(std::size_t i, std::size_t w, std::uint32_t delta = 1) {
-    addToWord(chunks.at(i).dataOffset() + 4 * w, delta);
-  }
-  void changeChecksum(std::size_t i, std::uint32_t delta = 1) {
-    addToWord(chunks.at(i).checksumOffset(), delta);
-  }
-  void truncate(std::size_t size) { bytes.resize(size); }
-  // The first chunk of the given kind at or after chunk `from`.
-  std::size_t find(ChunkPlace::Kind kind, std::size_t from = 0) const;
-  void writeTo(std::filesystem::path const& path) const;
+  void changeChecksum(std::size_t i);
+  void writeTo(std::filesystem::path const& path) const { writeFile(path, bytes); }
 };
 
 // The 128 bytes of header 1 on disk.
 Bytes encipheredHeader(BackupHeader const& header);
 
-// Builds a backup unit by unit. Padding bytes get a nonzero fill so that their part in masking
-// and summing is exercised.
+// Builds a backup unit by unit; padding bytes get a nonzero fill.
 class BackupWriter {
  public:
   explicit BackupWriter(BackupHeader header = BackupHeader()) : header_(std::move(header)) {}
 
-  // Begins a unit with a header chunk of unit text, name text and info buffer.
   BackupWriter& unit(std::wstring const& unit, std::wstring const& name, Bytes const& info = {}) {
     return rawUnit(unitHeaderBytes(unit, name, info));
   }
@@ -93,9 +74,8 @@ class BackupWriter {
     units_.push_back(Unit{headerBytes, {}});
     return *this;
   }
-  // A data chunk of the current unit.
   BackupWriter& data(Bytes const& bytes) {
-    units_.at(units_.size() - 1).data.push_back(bytes);
+    units_.back().data.push_back(bytes);
     return *this;
   }
   BackupWriter& data(std::string const& text) { return data(Bytes(text.begin(), text.end())); }
@@ -111,6 +91,5 @@ class BackupWriter {
 };
 
 Bytes readFile(std::filesystem::path const& path);
-void writeFile(std::filesystem::path const& path, Bytes const& bytes);
 
 }  // namespace kestle_test

@@ -1,6 +1,5 @@
 // A file in memory (memfd_create) that the platform opens by name through /proc/self/fd, for
-// loops and fuzz targets that rewrite one small file thousands of times: microseconds where a
-// file on disk costs milliseconds. Header-only so that fuzz targets can use it.
+// loops and fuzz targets that rewrite one small file thousands of times.
 #pragma once
 
 #include <sys/mman.h>
@@ -23,7 +22,6 @@ class MemoryFile {
   MemoryFile(MemoryFile const&) = delete;
   MemoryFile& operator=(MemoryFile const&) = delete;
 
-  // Replaces the content with n bytes at data.
   void assign(void const* data, std::size_t n) {
     if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, data, n, 0) != static_cast<ssize_t>(n))
       throw std::runtime_error("cannot write the memory file");
