@@ -8,6 +8,7 @@
 #include <iterator>
 #include <numeric>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -339,6 +340,28 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_TRUE(sink_.lines.empty());
   for (long long h : held)
     EXPECT_LT(h, held.at(0) + 1000);  // the 1500-byte chunk's heap block is gone
+}
+
+// A callback that throws (in a unit, inside a heap-held chunk, at a unit's end) leaves the file
+// closed and no heap block behind (the fixture's HeapCheck).
+TEST_F(ReaderTest, ExceptionFromACallbackClosesTheFile) {
+  int opens = 0, closes = 0;
+  kestle_test::FileFaultGuard guard(
+      [&](Platform::FileCall const& c) -> std::optional<Platform::FileFault> {
+        opens += c.op == Platform::FileOp::Open;
+        closes += c.op == Platform::FileOp::Close;
+        return std::nullopt;
+      });
+  for (std::uint32_t at : {~0u, 1500u, 0u}) {
+    RecordingRestore restore;
+    restore.onCall = [at](std::uint32_t length) {
+      if (length == at)
+        throw std::runtime_error("callback");
+    };
+    EXPECT_THROW(run(twoUnits().build(), restore, sink_), std::runtime_error);
+    EXPECT_EQ(closes, opens);
+  }
+  EXPECT_EQ(opens, 3);
 }
 
 TEST_F(ReaderTest, StartFalseEndsAtOnce) {
