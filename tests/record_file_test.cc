@@ -8,7 +8,6 @@ namespace {
 
 using kestle_test::failOn;
 using kestle_test::failWith;
-using kestle_test::FileCalls;
 using kestle_test::recordBytes;
 using Op = Platform::FileOp;
 using ReportOp = Platform::Report::Op;
@@ -171,7 +170,6 @@ TEST_F(RecordFileTest, SizesInRecords) {
   EXPECT_EQ(reports_.count(), 2u);  // the part record, at open and at the first Fsize
 }
 
-// Read back with plain POSIX calls, every record deciphers under the key its number gives.
 TEST_F(RecordFileTest, RecordKeysAsStoredInTheFile) {
   open(4, true);
   std::pair<unsigned, unsigned char> const keys[] = {

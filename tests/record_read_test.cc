@@ -17,7 +17,6 @@ TEST(RecordReadSwitches, SettersReturnThePreviousValue) {
               (std::vector<bool>{false, true, true, false}));
 }
 
-// Plain, enciphered, and enciphered through the verified read.
 class RecordReadTest : public kestle_test::RecordTest, public ::testing::WithParamInterface<int> {
  protected:
   void expectRead(unsigned first, unsigned n, unsigned nread, bool eof) {
@@ -61,7 +60,7 @@ TEST_P(RecordReadTest, CountsAndTheFileEnd) {
   EXPECT_EQ(calls_.count(GetParam() == 2 ? Op::Read : Op::Read2), 0u);
 }
 
-class RecordCipherTest : public RecordReadTest {};  // enciphered, and through the verified read
+class RecordCipherTest : public RecordReadTest {};
 
 TEST_P(RecordCipherTest, BrokenRecordsAreRetriedThenEndTheDelivery) {
   bool const verified = GetParam() == 2;

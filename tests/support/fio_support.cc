@@ -60,10 +60,9 @@ std::optional<Platform::FileFault> FileCalls::onCall(Platform::FileCall const& c
 
 std::vector<Platform::FileCall> FileCalls::of(Platform::FileOp op, void* handle) const {
   std::vector<Platform::FileCall> out;
-  for (auto const& c : all()) {
+  for (auto const& c : all())
     if (c.op == op && (handle == nullptr || c.handle == handle))
       out.push_back(c);
-  }
   return out;
 }
 
@@ -84,10 +83,8 @@ HeldOp::HeldOp(std::function<unsigned long()> op, bool park, Platform::FileOp pa
     tlOp = this;
     unsigned long r = op_();
     tlOp = nullptr;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      result_ = r;
-    }
+    std::lock_guard<std::mutex> lock(mu_);
+    result_ = r;
     done_.store(true);
     cv_.notify_all();
   });

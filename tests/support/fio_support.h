@@ -34,9 +34,6 @@ Answer failOn(Platform::FileOp op, unsigned long code, void* handle = nullptr);
 class FileCalls {
  public:
   explicit FileCalls(Answer answer = {}) : answer_(std::move(answer)) {}
-  FileCalls(FileCalls const&) = delete;
-  FileCalls& operator=(FileCalls const&) = delete;
-
   void answerWith(Answer answer) { answer_ = std::move(answer); }  // while no operation runs
   std::vector<Platform::FileCall> of(Platform::FileOp op, void* handle = nullptr) const;
   size_t count(Platform::FileOp op, void* handle = nullptr) const { return of(op, handle).size(); }
@@ -59,9 +56,6 @@ class HeldOp {
   explicit HeldOp(std::function<unsigned long()> op, bool park = true,
                   Platform::FileOp parkOn = Platform::FileOp::Read);
   ~HeldOp() { finish(); }
-  HeldOp(HeldOp const&) = delete;
-  HeldOp& operator=(HeldOp const&) = delete;
-
   enum class Outcome { Parked, Done, BlockedBeforeHook };
   void* awaitParked();  // answers the handle the parked call went through
   // BlockedBeforeHook: asleep on a futex before it reached the hook (a read at the gate).

@@ -3,11 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "fio/record_file.h"
 #include "support/fio_support.h"
