@@ -40,8 +40,6 @@ TEST(IntegerCode, GoldenCodesNeverChange) {
               std::make_pair(codes[i], values[i]));
 }
 
-// Every power of two and its neighbours, a dense range and a random sample; codes are upper-case
-// hexadecimal and decode in lower and mixed case too.
 TEST(IntegerCode, RoundTripsInEitherLetterCase) {
   kestle_test::HeapCheck heap;
   std::vector<int> values = {INT_MIN, -65536, -256, -255, -2};

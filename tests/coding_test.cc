@@ -75,8 +75,7 @@ TEST_P(CipherTier, GoldenBlocksNeverChange) {
       {"0102", 200, "FCD8FD"},
       {"00010203040506", 253, "944C62E6098F1D53"},
       {"4B6573746C65207265636F7264", 42, "7FB10ED5E3ABFFA0E854868C937E"},
-      {"F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF", 128, "7B763FE44E28C48E32B73CCF56EADCC788"},
-  };
+      {"F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF", 128, "7B763FE44E28C48E32B73CCF56EADCC788"}};
   for (auto const& [plain, key, enciphered] : goldens) {
     Bytes back;
     EXPECT_EQ(Encipher(Hex(plain), key), Hex(enciphered)) << enciphered;

@@ -39,7 +39,6 @@ TYPED_TEST(SharedStoreTest, CopiesShareOneStoreAndAssignmentMovesTheLink) {
   EXPECT_EQ(std::make_pair(copy.store(), MbLinks(store)), std::make_pair(store, 1u));
 }
 
-// BitStore's moves are copies: the source keeps its link.
 TEST(BitStoreTest, MovesLinkLikeCopiesAndANewStoreIsEmpty) {
   kestle_test::HeapCheck heap;
   BitStore a;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -23,7 +22,6 @@ using kestle_test::HeapCheck;
 using kestle_test::stampOf;
 
 // Run at every byte offset: the word must sit at an aligned address wherever the object lies.
-// The values of a braced list are taken in order.
 TEST(InterlockedTest, ArgumentFormsAnswerTheOldValueOthersTheNew) {
   EXPECT_GE(sizeof(Interlocked), 7u);
   alignas(8) unsigned char raw[32];
@@ -187,7 +185,6 @@ TEST(TimerTest, ConversionsAreExactAndNeverOverflow) {
   EXPECT_GT(SystemTimer::ctrUs(ULLONG_MAX), ULLONG_MAX / f);
 }
 
-// The standard seed's first value; a shared sequence gives each value to exactly one caller.
 TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   HeapCheck heap;
   Random::PFRandom r;
@@ -196,19 +193,17 @@ TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   g.seed(5489);
   EXPECT_EQ(g.next(), 3499211612u);
   g.seed(99);
-  std::vector<std::uint32_t> got[4], all, expected;
+  std::vector<std::uint32_t> all(8000), expected(8000);
   std::vector<std::thread> threads;
-  for (auto& mine : got)
-    threads.emplace_back(
-        [&r, &mine] { std::generate_n(std::back_inserter(mine), 2000, [&] { return r.next(); }); });
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&r, mine = all.begin() + t * 2000] {
+      std::generate_n(mine, 2000, [&] { return r.next(); });
+    });
   for (auto& th : threads)
     th.join();
-  std::mt19937 reference(99);
-  std::generate_n(std::back_inserter(expected), 8000, reference);
-  for (auto& mine : got)
-    all.insert(all.end(), mine.begin(), mine.end());
-  std::sort(all.begin(), all.end());
-  std::sort(expected.begin(), expected.end());
+  std::generate(expected.begin(), expected.end(), std::mt19937(99));
+  std::ranges::sort(all);
+  std::ranges::sort(expected);
   EXPECT_EQ(all, expected);
 }
 

@@ -28,7 +28,6 @@ std::wstring nextText(XBufferC& v) {
   return static_cast<wchar_t const*>(s);
 }
 
-// Bytes from hexadecimal digits; spaces only separate values.
 Raw hex(std::string digits) {
   std::erase(digits, ' ');
   Raw out;
