@@ -41,10 +41,10 @@ class ReportTest : public ::testing::Test {
     image_ = w.build();
   }
 
-  std::wstring reportOf(Bytes const& bytes, std::wstring const& name = {}) {
+  std::wstring reportOf(Bytes const& bytes) {
     file_.assign(bytes.data(), bytes.size());
     progress_.calls.clear();
-    return text(BuRdr::report(name.empty() ? file_.path() : name.c_str(), progress_));
+    return text(BuRdr::report(file_.path(), progress_));
   }
 
   static bool failedCompletely(std::wstring const& doc) {
@@ -71,21 +71,19 @@ TEST_F(ReportTest, Documents) {
   struct Case {
     char const* what;
     Bytes bytes;
-    std::wstring name;
     std::wstring body;
   } const cases[] = {
-      {"three units", image_.bytes, name,
+      {"three units", image_.bytes,
        head + L"\n <finished bytesdone=\"" + size + L"\" unitcount=\"3\" netbytes=\"1121\" />"},
-      {"checksum failure in the first data chunk", checksum.bytes, name,
+      {"checksum failure in the first data chunk", checksum.bytes,
        head + L"\n <error pf=\"10110\"\n  unit=\"customers\"\n  name=\"Customer register\"\n"
               L"  unitsdone=\"0\">\n  <text>checksum failure</text>\n </error>"},
-      {"empty file", Bytes(), name,
+      {"empty file", Bytes(),
        L"\n <error pf=\"19509\">\n  <text>BuSource empty file " + name + L"</text>\n </error>"},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(reportOf(c.bytes, c.name),
-              L"<backup fname=\"" + c.name + L"\" >" + c.body + L"\n</backup>");
+    EXPECT_EQ(reportOf(c.bytes), L"<backup fname=\"" + name + L"\" >" + c.body + L"\n</backup>");
     EXPECT_EQ(progress_.calls, c.body.starts_with(head) ? std::vector{L"total " + size}
                                                         : std::vector<std::wstring>{});
   }

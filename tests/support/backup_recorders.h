@@ -11,17 +11,18 @@
 namespace kestle_test {
 
 // Records every fault as "code text", code in hexadecimal. Stops at the first nonzero code (as
-// the report's sink does) unless made with stopOnError false: then it stays ok for ever.
+// the report's sink does) unless made with stopOnError false: then it stays ok for ever. One
+// made stopped is not ok from the start.
 class RecordingSink final : public ErrorSink {
  public:
-  explicit RecordingSink(bool stopOnError = true) : stopOnError_(stopOnError) {}
+  explicit RecordingSink(bool stopOnError = true, bool stopped = false)
+      : stopOnError_(stopOnError), ok_(!stopped) {}
   void error(unsigned long code, wchar_t const* text) override {
     lines.push_back(line(code, text != nullptr ? text : L"(null)"));
     if (code != 0 && stopOnError_)
       ok_ = false;
   }
   bool ok() const override { return ok_; }
-  void stop() { ok_ = false; }
   static std::wstring line(unsigned long code, std::wstring const& text) {
     wchar_t hex[32];
     std::swprintf(hex, 32, L"%lX ", code);
@@ -32,7 +33,7 @@ class RecordingSink final : public ErrorSink {
 
  private:
   bool stopOnError_;
-  bool ok_ = true;
+  bool ok_;
 };
 
 // Records the calls of total and progress as lines ("total 300", "progress 280 unit name"),
