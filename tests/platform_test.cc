@@ -1,5 +1,3 @@
-// The platform services: accounted allocation, the default log and report lines, statistics and
-// thread ids.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -1,8 +1,6 @@
-// Semaphore and EventSem: waiters really sleep, and a raise or post reaches sleeping waiters.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "kestle/kestle.h"
 #include "support/wait_until.h"

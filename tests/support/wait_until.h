@@ -1,5 +1,4 @@
-// Waiting for what other threads bring about, without sleeping for a fixed time. The bound only
-// keeps a faulty build from hanging.
+// Waiting on other threads without fixed sleeps; the bound only keeps a faulty build from hanging.
 #pragma once
 
 #include <gtest/gtest.h>
