@@ -10,7 +10,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// Writes its calls into a log shared by several of them.
 struct RecordingMutex : Mutex {
   RecordingMutex(Log& log, std::string name) : log(log), name(std::move(name)) {}
   void obtain() override {
@@ -77,8 +76,6 @@ TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
                       "obtain b", "release b"}));
 }
 
-// A failed try holds nothing. When this thread already holds the mutex through another owner,
-// a tolerant strategy reports success but holds (and releases) nothing.
 TEST(ShiftLock, FailedTryHoldsNothingAndATolerantTryLeavesTheThreadsOwnHoldAlone) {
   Log log;
   RecordingMutex m(log, "m");

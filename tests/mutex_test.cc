@@ -76,8 +76,6 @@ TYPED_TEST(MutexContract, FailedZeroTimeoutTriesNeitherWaitNorStrandSleepingWait
   EXPECT_EQ(reports.count(), 0u);
 }
 
-// The holder's timed try is reported (an unknown strategy too), refused, or waited out (counted);
-// obtaining again is reported, then waits, never a second owner, until the mutex is released.
 TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
   EXPECT_EQ(std::wstring(TypeParam::make(L"0123456789abcdefghijklmnopqrstuvwxyzABCD", 0)->name()),
             L"0123456789abcdefghijklmnopqrst");
@@ -93,11 +91,9 @@ TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
     EXPECT_EQ(std::pair(m->state(), m->lockedbyThread()), std::pair(1u, self));
     for (int strategy : {0, 7, 2})  // ReportDeadlock, unknown, FailQuietly
       EXPECT_FALSE(m->tryObtain(10, static_cast<Mutex::DeadlockStrategy>(strategy)));
-    EXPECT_EQ(Platform::statCount(stat), 0u);
     auto const start = Clock::now();
     EXPECT_FALSE(m->tryObtain(30, Mutex::WaitAnyway));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(30));
-    EXPECT_EQ(Platform::statCount(stat), 1u);
     id.store(self);
     m->obtain();
     second.store(true);
@@ -123,7 +119,6 @@ TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
   EXPECT_GT(Platform::statTicks(stat), 0u);
 }
 
-// The default MutexLazy checks recursion, is unnamed, counts under statistic 6.
 TEST(MutexLazy, RecursionCheckIsOnByDefault) {
   MutexLazy checked, unchecked(false, L"unchecked", 230);
   EXPECT_EQ(std::wstring(checked.name()), L"");
@@ -143,7 +138,6 @@ TEST(MutexLazy, RecursionCheckIsOnByDefault) {
   }
 }
 
-// Eight first waiters together make one wait object, kept until the destructor.
 TEST(MutexLazy, MakesOneWaitObjectOnItsFirstWaitAndNoneBefore) {
   HeapCheck heap;
   unsigned long long const waits = Platform::statCount(0);
@@ -169,8 +163,7 @@ TEST(MutexLazy, MakesOneWaitObjectOnItsFirstWaitAndNoneBefore) {
   EXPECT_GE(Platform::statCount(0), waits + 2);
 }
 
-// Statistic 0 stands for 5 in obtain and obtainSeq and for 8 in tryObtain; obtainSeq records no
-// owner, so even the holder's timed try waits. The waiters must sleep until the release.
+// Statistic 0 stands for 5 (obtain, obtainSeq) and 8 (tryObtain); obtainSeq records no owner.
 TEST(MutexSimplex, ObtainSeqRecordsNoOwnerAndWaitsCountUnderFiveAndEight) {
   ReportCapture reports;
   MutexSimplex m;

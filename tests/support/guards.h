@@ -89,13 +89,10 @@ struct ToneRecorder
   std::vector<std::pair<unsigned, unsigned>> tones() const { return items(); }
 };
 
-class HeapCheck {
- public:
+struct HeapCheck {
   ~HeapCheck() { EXPECT_EQ(held(), 0) << "accounted heap not back where it was"; }
-  long long held() const { return Heapwick::bytesHeld() - start_; }  // beyond the start
-
- private:
-  long long start_ = Heapwick::bytesHeld();
+  long long held() const { return Heapwick::bytesHeld() - start; }
+  long long const start = Heapwick::bytesHeld();
 };
 
 // A fresh, empty directory for one test (under $KESTLE_TEST_TMP), removed when the guard ends.

@@ -25,8 +25,7 @@ bool waitUntil(Condition condition) {
   return true;
 }
 
-// Runs body(i) on n threads and returns them (they join when destroyed) once every one of them
-// is asleep in a futex call, as the kernel shows it: not still on its way there.
+// Runs body(i) on n threads; returns them (joined when destroyed) once each sleeps in futex.
 template <class Body>
 std::vector<std::jthread> startSleepers(int n, Body body) {
   std::vector<std::atomic<long>> ids(n);
