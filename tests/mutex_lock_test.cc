@@ -1,5 +1,3 @@
-// Mutex::Lock and Mutex::ShiftLock: which mutex calls they make, in which order, and what they
-// release when they end.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,7 +10,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-// Writes down the calls made on it, into a log shared by several of them.
 struct RecordingMutex : Mutex {
   RecordingMutex(Log& log, std::string name) : log(log), name(std::move(name)) {}
   void obtain() override {
@@ -59,8 +56,7 @@ TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
   RecordingMutex a(log, "a"), b(log, "b");
   {
     Mutex::ShiftLock lock;
-    EXPECT_FALSE(lock.isLocked());
-    EXPECT_EQ(lock.blocked(), 0u);
+    EXPECT_EQ(std::pair(lock.isLocked(), lock.blocked()), std::pair(false, 0ull));
     lock.lock(a);
     lock.lock(b);
     EXPECT_TRUE(lock.isLocked());
@@ -71,8 +67,7 @@ TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
     EXPECT_FALSE(lock.isLocked());
     lock.unlock();  // holding nothing, it releases nothing
     lock.lock(b);
-    // A copy shares the held mutex and forgets it again by taking an empty one.
-    Mutex::ShiftLock copy;
+    Mutex::ShiftLock copy;  // shares the held mutex, then forgets it by taking an empty one
     copy = lock;
     EXPECT_TRUE(copy.isLocked());
     copy = Mutex::ShiftLock();
@@ -81,8 +76,6 @@ TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
                       "obtain b", "release b"}));
 }
 
-// A failed try holds nothing. When this thread already holds the mutex through another owner,
-// a tolerant strategy reports success but holds (and releases) nothing.
 TEST(ShiftLock, FailedTryHoldsNothingAndATolerantTryLeavesTheThreadsOwnHoldAlone) {
   Log log;
   RecordingMutex m(log, "m");

@@ -1,5 +1,3 @@
-// The platform services: accounted allocation, the default log and report lines, statistics and
-// thread ids.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +13,6 @@ namespace {
 using namespace kestle_test;
 using Lines = std::vector<std::string>;
 
-// The lines of a log file, each without its time stamp.
 Lines linesOf(std::filesystem::path const& file) {
   std::ifstream in(file);
   Lines lines;
@@ -41,8 +38,7 @@ TEST(AccountedAllocation, CountsEveryBlockWithItsHeaderAndUndoesFailures) {
   EXPECT_THROW(kestle::make<Throws>(), int);
 }
 
-// Each log entry and each report is one line: texts are escaped, so a line break cannot forge one.
-TEST(DefaultWriters, EveryEntryAndReportIsOneLine) {
+TEST(DefaultWriters, EveryEntryAndReportIsOneEscapedLine) {
   TempDir dir;
   Platform::setLogDirectory(dir.path());
   for (int i = 0; i < 3; ++i)
@@ -56,16 +52,16 @@ TEST(DefaultWriters, EveryEntryAndReportIsOneLine) {
   SysFailure::panic1(true, L"d.cc", L"i", 4, 9LL);
   SysFailure::panic1Ec(false, L"e.cc", L"j", 5, nullptr, 112);
   Platform::setLogDirectory({});
-  Lines lines = linesOf(dir.file("TEST.LOG"));
-  EXPECT_EQ(lines, (Lines{"1 fioErrorLog fio:153 abc", "1 fioErrorLog fio:153 abc",
-                          "1 fioErrorLog fio:153 abc",
-                          "2 fioWarningLog \xC4\x80.cc:158 x\\r\\ny\\x01 \\n code=7"}));
-  EXPECT_EQ(linesOf(dir.file("ERROR.LOG")),
-            (Lines{"TrapretMe [1] a.cc:1 A::f expr=\"e\\n\" text1=\"t\\n2026-01-01 "
-                   "00:00:00\\x7F\\x85\xC2\xA0\" "
-                   "text2=\"\" code=5",
-                   "PanicMe [0] b.cc:2 g", "panic2 [0] c.cc:3 h text1=\"n\" value=-3",
-                   "panic1 [1] d.cc:4 i value=9", "panic1Ec [0] e.cc:5 j code=112"}));
+  EXPECT_EQ(
+      linesOf(dir.file("TEST.LOG")),
+      (Lines{"1 fioErrorLog fio:153 abc", "1 fioErrorLog fio:153 abc", "1 fioErrorLog fio:153 abc",
+             "2 fioWarningLog \xC4\x80.cc:158 x\\r\\ny\\x01 \\n code=7"}));
+  EXPECT_EQ(
+      linesOf(dir.file("ERROR.LOG")),
+      (Lines{"TrapretMe [1] a.cc:1 A::f expr=\"e\\n\" text1=\"t\\n2026-01-01 00:00:00\\x7F\\x85"
+             "\xC2\xA0\" text2=\"\" code=5",
+             "PanicMe [0] b.cc:2 g", "panic2 [0] c.cc:3 h text1=\"n\" value=-3",
+             "panic1 [1] d.cc:4 i value=9", "panic1Ec [0] e.cc:5 j code=112"}));
 }
 
 TEST(PlatformStatistics, CallScopesAndCountsAddUp) {

@@ -1,8 +1,6 @@
-// Semaphore and EventSem: waiters really sleep, and a raise or post reaches sleeping waiters.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "kestle/kestle.h"
 #include "support/wait_until.h"
@@ -10,8 +8,7 @@
 namespace {
 using kestle_test::startSleepers;
 
-// No unit is free: the only one is taken, the semaphore was made without units, or it is the
-// default. Waiters sleep until raise() gives each of them one.
+// No unit is free: the only one is taken, none were made, or the semaphore is the default.
 TEST(Semaphore, WaitSleepsWhileNoUnitIsFreeAndEachRaiseWakesOne) {
   Semaphore one(true, 1), closed(false, 3), none;
   one.wait();

@@ -1,6 +1,4 @@
-// RAII guards over the platform control hooks: each installs a hook for one test and restores the
-// previous one when it ends. Recorders lock their own state: the library may call a hook from any
-// thread.
+// Test guards over the platform hooks. Recorders lock: the library may call a hook on any thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,7 +31,6 @@ class HookGuard {
 using FileFaultGuard = HookGuard<Platform::FileFaultHook, &Platform::setFileFaultHook>;
 using ClockGuard = HookGuard<Platform::ClockHook, &Platform::setClockHook>;
 
-// Records, in order, what the hook installed through Set receives.
 template <class Item, class Hook, Hook (*Set)(Hook)>
 class Recorder {
  public:
@@ -56,7 +53,6 @@ class Recorder {
   }};
 };
 
-// SysFailure reports, taken instead of printed.
 struct ReportCapture
     : Recorder<Platform::Report, Platform::ReportHandler, Platform::setReportHandler> {
   std::vector<Platform::Report> reports() const { return items(); }
@@ -76,7 +72,6 @@ struct ReportCapture
     return out;
   }
 };
-// Log entries, taken instead of written.
 struct LogCapture : Recorder<Platform::LogEntry, Platform::LogHandler, Platform::setLogHandler> {
   std::vector<Platform::LogEntry> entries() const { return items(); }
   std::vector<std::wstring> texts() const {
@@ -86,7 +81,6 @@ struct LogCapture : Recorder<Platform::LogEntry, Platform::LogHandler, Platform:
     return out;
   }
 };
-// SleepMs calls, recorded instead of slept.
 struct SleepRecorder : Recorder<unsigned, Platform::SleepHook, Platform::setSleepHook> {
   std::vector<unsigned> sleeps() const { return items(); }
 };
@@ -95,14 +89,10 @@ struct ToneRecorder
   std::vector<std::pair<unsigned, unsigned>> tones() const { return items(); }
 };
 
-// Asserts at its end that the accounted heap is back where it was at its start.
-class HeapCheck {
- public:
+struct HeapCheck {
   ~HeapCheck() { EXPECT_EQ(held(), 0) << "accounted heap not back where it was"; }
-  long long held() const { return Heapwick::bytesHeld() - start_; }  // beyond the start
-
- private:
-  long long start_ = Heapwick::bytesHeld();
+  long long held() const { return Heapwick::bytesHeld() - start; }
+  long long const start = Heapwick::bytesHeld();
 };
 
 // A fresh, empty directory for one test (under $KESTLE_TEST_TMP), removed when the guard ends.

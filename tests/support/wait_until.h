@@ -1,5 +1,4 @@
-// Waiting for what other threads bring about, without sleeping for a fixed time. The bound only
-// keeps a faulty build from hanging.
+// Waiting on other threads without fixed sleeps; the bound only keeps a faulty build from hanging.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,8 +25,7 @@ bool waitUntil(Condition condition) {
   return true;
 }
 
-// Runs body(i) on n threads and returns them (they join when destroyed) once every one of them
-// is asleep in a futex call, as the kernel shows it: not still on its way there.
+// Runs body(i) on n threads; returns them (joined when destroyed) once each sleeps in futex.
 template <class Body>
 std::vector<std::jthread> startSleepers(int n, Body body) {
   std::vector<std::atomic<long>> ids(n);
