@@ -40,6 +40,31 @@ class MutexContract : public ::testing::Test {};
 using Kinds = ::testing::Types<LazyKind, SimplexKind>;
 TYPED_TEST_SUITE(MutexContract, Kinds);
 
+// Only the mutex keeps the plain counter's increments apart; one thread also goes through the
+// timed try's own wait.
+TYPED_TEST(MutexContract, ThreadsCountingUnderTheMutexReachTheExactTotal) {
+  auto m = TypeParam::make(L"count", TypeParam::kStat + 1);
+  long counter = 0;
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20000; ++i) {
+        if (t == 0 && i % 2 == 0) {
+          while (!m->tryObtain(1000, Mutex::ReportDeadlock)) {
+          }
+        } else {
+          m->obtain();
+        }
+        ++counter;
+        m->release();
+      }
+    });
+  }
+  threads.clear();
+  EXPECT_EQ(counter, 80000);
+  EXPECT_EQ(m->state(), 0u);
+}
+
 // Tries without a timeout, failing while threads sleep, neither wait nor report, and must not
 // wipe out the "waiters" mark, or the release would wake nobody for a whole sleep bound.
 TYPED_TEST(MutexContract, FailedZeroTimeoutTriesNeitherWaitNorStrandSleepingWaiters) {
@@ -182,6 +207,15 @@ TEST(MutexSimplex, ObtainSeqRecordsNoOwnerAndWaitsCountUnderFiveAndEight) {
   EXPECT_EQ(reports.count(), 0u);
   EXPECT_EQ(Platform::statCount(5), obtains + 2);
   EXPECT_EQ(Platform::statCount(8), tries + 1);
+}
+
+TEST(MutexSimplex, GlobalMutexComesFromTheAccountedAllocationAndSetNameReplacesItsName) {
+  HeapCheck heap;
+  MutexSimplex* m = new GlobalMutex(L"a rather long first name of the mutex", 237);
+  EXPECT_EQ(heap.held(), static_cast<long long>(sizeof(GlobalMutex) + 8));
+  m->setName(L"short");
+  EXPECT_EQ(std::wstring(m->name()), L"short");
+  delete static_cast<Mutex*>(m);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "kestle/kestle.h"
@@ -62,6 +64,27 @@ TEST(DefaultWriters, EveryEntryAndReportIsOneEscapedLine) {
              "\xC2\xA0\" text2=\"\" code=5",
              "PanicMe [0] b.cc:2 g", "panic2 [0] c.cc:3 h text1=\"n\" value=-3",
              "panic1 [1] d.cc:4 i value=9", "panic1Ec [0] e.cc:5 j code=112"}));
+}
+
+// One write per line: lines of concurrent threads never mix.
+TEST(DefaultWriters, LinesOfConcurrentThreadsStayWhole) {
+  TempDir dir;
+  Platform::setLogDirectory(dir.path());
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      std::wstring const text(200, static_cast<wchar_t>(L'a' + t));
+      for (int i = 0; i < 50; ++i)
+        doWriteLog("fio", "fioErrorLog", 153, LogTypeError, L"TEST.LOG", text.c_str(), nullptr, 0);
+    });
+  threads.clear();
+  Platform::setLogDirectory({});
+  Lines const lines = linesOf(dir.file("TEST.LOG"));
+  ASSERT_EQ(lines.size(), 200u);
+  for (std::string const& line : lines) {
+    std::string const run = line.substr(line.find_last_of(' ') + 1);
+    EXPECT_EQ(run, std::string(200, run[0])) << line;
+  }
 }
 
 TEST(PlatformStatistics, CallScopesAndCountsAddUp) {
