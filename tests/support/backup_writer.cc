@@ -1,5 +1,6 @@
 #include "support/backup_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -36,7 +37,7 @@ void BackupImage::setLength(std::size_t i, std::uint32_t length) {
 }
 
 void BackupImage::changeChecksum(std::size_t i) {
-  char* p = &bytes.at(chunks.at(i).checksumOffset() + 3) - 3;
+  char* p = &bytes.at(chunks.at(i).checksum + 3) - 3;
   putWord(p, getWord(p) + 1);
 }
 
@@ -52,15 +53,14 @@ BackupImage BackupWriter::build() const {
   Random::PFRandom random;
   random.seed(header_.stamp.date + header_.stamp.time + header_.stamp.zone);
   auto chunk = [&](std::uint32_t mask, Bytes const& bytes) {
-    auto const length = static_cast<std::uint32_t>(bytes.size());
-    image.chunks.push_back(ChunkPlace{out.size(), length, mask});
-    appendChunk(out, mask, bytes.data(), length, 0xA5);
+    std::size_t const offset = out.size();
+    appendChunk(out, mask, bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0xA5);
+    image.chunks.push_back(ChunkPlace{offset, mask, out.size() - 4});
   };
-  for (Unit const& u : units_) {
+  for (std::vector<Bytes> const& unit : units_) {
     std::uint32_t mask = random.next();
-    chunk(mask, u.header);
-    for (Bytes const& d : u.data)
-      chunk(mask, d);
+    for (Bytes const& bytes : unit)
+      chunk(mask, bytes);
     chunk(mask, {});  // the unit's closing chunk
   }
   chunk(random.next(), {});  // the end marker
@@ -75,10 +75,8 @@ Bytes encipheredHeader(BackupHeader const& header) {
   putWord(plain + 8, header.stamp.time);
   putWord(plain + 12, header.stamp.zone);
   std::memset(plain + 16, 0, 80);
-  for (std::size_t k = 0; k < header.product.size() && k < 40; ++k) {
-    plain[16 + 2 * k] = static_cast<char>(header.product[k] & 0xFF);
-    plain[17 + 2 * k] = static_cast<char>(header.product[k] >> 8);
-  }
+  std::memcpy(plain + 16, header.product.data(),
+              2 * std::min<std::size_t>(header.product.size(), 40));
   Bytes out(128);
   Coding::Encode(plain, out.data(), 127, 1);
   return out;
@@ -86,21 +84,18 @@ Bytes encipheredHeader(BackupHeader const& header) {
 
 void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
                  unsigned char fill) {
-  std::uint32_t const p = (length + 3u) & ~3u;
-  Bytes plain(p, static_cast<char>(fill));
-  if (length > 0)
-    std::memcpy(plain.data(), data, length);
-  std::size_t const at = out.size();
-  out.resize(at + 4 + p + 4);
-  char* q = out.data() + at;
-  putWord(q, length ^ mask);
+  Bytes plain(data, data + length);
+  plain.resize((length + 3u) & ~3u, static_cast<char>(fill));
+  std::vector<std::uint32_t> words{length ^ mask};  // length field, data words, checksum word
   std::uint32_t sum = length;
-  for (std::uint32_t i = 0; i < p; i += 4) {
-    std::uint32_t w = getWord(plain.data() + i);
+  for (std::size_t i = 0; i < plain.size(); i += 4) {
+    std::uint32_t const w = getWord(plain.data() + i);
     sum += w;
-    putWord(q + 4 + i, w ^ mask);
+    words.push_back(w ^ mask);
   }
-  putWord(q + 4 + p, mask ^ sum);
+  words.push_back(mask ^ sum);
+  auto const* bytes = reinterpret_cast<char const*>(words.data());
+  out.insert(out.end(), bytes, bytes + 4 * words.size());
 }
 
 Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info) {
@@ -112,21 +107,6 @@ Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes 
   b.addWStr(name.c_str());
   b.addBuffer(nested);
   return Bytes(b.at(0), b.at(0) + b.len());
-}
-
-std::vector<std::uint16_t> utf16(std::wstring const& text) {
-  std::vector<std::uint16_t> units;
-  for (wchar_t c : text) {
-    auto u = static_cast<std::uint32_t>(c);
-    if (u >= 0x10000) {
-      u -= 0x10000;
-      units.push_back(static_cast<std::uint16_t>(0xD800 + (u >> 10)));
-      units.push_back(static_cast<std::uint16_t>(0xDC00 + (u & 0x3FF)));
-    } else {
-      units.push_back(static_cast<std::uint16_t>(u));
-    }
-  }
-  return units;
 }
 
 Bytes patternBytes(std::size_t n, std::uint32_t seed) {

@@ -1,5 +1,6 @@
-// A writer of backup files for tests, benchmarks, fuzz seeds and the sample backup; not part of
-// the library. It records where every chunk lies so that tests can damage any part of a file.
+// A writer of backup files for tests, benchmarks, fuzz seeds and the sample backup, and a recorder
+// of the reader's pacing calls; not part of the library. The writer records where every chunk
+// lies so that tests can damage any part of a file.
 #pragma once
 
 #include <cstddef>
@@ -18,34 +19,31 @@ using Bytes = std::vector<char>;
 Clock::UniversalTime stampOf(long long year, unsigned month, unsigned day, unsigned hour,
                              unsigned minute, unsigned second, unsigned hundredths,
                              std::int32_t zone = 0);
-// UTF-16 units of a wide text (characters above U+FFFF as surrogate pairs).
-std::vector<std::uint16_t> utf16(std::wstring const& text);
-
 // Appends one chunk of length bytes under mask (padding with fill).
 void appendChunk(Bytes& out, std::uint32_t mask, char const* data, std::uint32_t length,
                  unsigned char fill = 0);
 // The serialised unit header: two wide strings and a nested buffer.
 Bytes unitHeaderBytes(std::wstring const& unit, std::wstring const& name, Bytes const& info);
 Bytes patternBytes(std::size_t n, std::uint32_t seed);
+Bytes readFile(std::filesystem::path const& path);
+void writeFile(std::filesystem::path const& path, Bytes const& bytes);
 
 // The plain header of a backup. Every field may be set to a faulty value.
 struct BackupHeader {
   unsigned char type = 13;  // plain byte 0
   Clock::UniversalTime stamp = stampOf(2024, 5, 17, 13, 45, 30, 25);
-  std::vector<std::uint16_t> product = utf16(L"KESTLE TEST");  // first 40 units are written
-  unsigned char tail = 0;                                      // fill of plain bytes 96 to 126
+  std::u16string product = u"KESTLE TEST";  // first 40 units are written
+  unsigned char tail = 0;                   // fill of plain bytes 96 to 126
 };
+// The 128 bytes of header 1 on disk.
+Bytes encipheredHeader(BackupHeader const& header);
 
 // Where one chunk lies: unit header, data chunks and closing chunk of each unit, then the end.
 struct ChunkPlace {
-  std::size_t offset;    // of the length field
-  std::uint32_t length;  // data bytes
+  std::size_t offset;  // of the length field
   std::uint32_t mask;
-  std::size_t checksumOffset() const { return offset + 4 + ((length + 3u) & ~3u); }
-  std::size_t end() const { return checksumOffset() + 4; }
+  std::size_t checksum;  // offset of the checksum word, the chunk's last
 };
-
-void writeFile(std::filesystem::path const& path, Bytes const& bytes);
 
 // A written backup: its bytes and its chunks in file order.
 struct BackupImage {
@@ -58,38 +56,48 @@ struct BackupImage {
   void writeTo(std::filesystem::path const& path) const { writeFile(path, bytes); }
 };
 
-// The 128 bytes of header 1 on disk.
-Bytes encipheredHeader(BackupHeader const& header);
-
 // Builds a backup unit by unit; padding bytes get a nonzero fill.
 class BackupWriter {
  public:
   explicit BackupWriter(BackupHeader header = BackupHeader()) : header_(std::move(header)) {}
-
   BackupWriter& unit(std::wstring const& unit, std::wstring const& name, Bytes const& info = {}) {
     return rawUnit(unitHeaderBytes(unit, name, info));
   }
   // Begins a unit whose header chunk holds exactly these bytes.
   BackupWriter& rawUnit(Bytes const& headerBytes) {
-    units_.push_back(Unit{headerBytes, {}});
+    units_.push_back({headerBytes});
     return *this;
   }
   BackupWriter& data(Bytes const& bytes) {
-    units_.back().data.push_back(bytes);
+    units_.back().push_back(bytes);
     return *this;
   }
   BackupWriter& data(std::string const& text) { return data(Bytes(text.begin(), text.end())); }
   BackupImage build() const;
 
  private:
-  struct Unit {
-    Bytes header;
-    std::vector<Bytes> data;
-  };
   BackupHeader header_;
-  std::vector<Unit> units_;
+  std::vector<std::vector<Bytes>> units_;  // each unit's header chunk, then its data chunks
 };
 
-Bytes readFile(std::filesystem::path const& path);
+// Records the calls of total and progress as lines ("total 300", "progress 280 unit name"),
+// answers total with rate and progress call n (0-based) with answers[n], true when missing.
+template <typename Base>
+class RecordingPacing : public Base {
+ public:
+  std::uint32_t total(unsigned long long size) override {
+    calls.push_back(L"total " + std::to_wstring(size));
+    return rate;
+  }
+  bool progress(unsigned long long bytesdone, wchar_t const* what) override {
+    calls.push_back(L"progress " + std::to_wstring(bytesdone) + L" " + what);
+    return answered < answers.size() ? answers[answered++] : true;
+  }
+
+  std::vector<std::wstring> calls;
+  std::uint32_t rate = 0;
+  std::vector<bool> answers;
+  std::size_t answered = 0;  // progress calls answered from answers
+};
 
 }  // namespace kestle_test
