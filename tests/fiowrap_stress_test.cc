@@ -4,24 +4,15 @@
 // read that fails, a short count or a false end of file shows as a fault. Bounded in operations.
 #include <random>
 
-#include "support/record_support.h"
+#include "support/fio_support.h"
 
 namespace {
-
-std::string blockBytes(unsigned block) {
-  std::string s(4096, '\0');
-  for (unsigned i = 0; i < s.size(); ++i)
-    s[i] = static_cast<char>(block * 37 + i * 11 + (i >> 8));
-  return s;
-}
 
 TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
   kestle_test::HeapCheck heap;
   kestle_test::TempDir dir;
   kestle_test::ReportCapture reports;
-  std::string content;
-  for (unsigned b = 0; b < 64; ++b)
-    content += blockBytes(b);
+  std::string const content = kestle_test::recordBytes(64, 4096);
   kestle_test::writeWholeFile(dir.file("data"), content);
   int const descriptors = kestle_test::openDescriptorCount();
   Fio::FIOWRAP* wrap = nullptr;
@@ -33,15 +24,14 @@ TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
   for (unsigned r = 0; r < 5; ++r) {
     threads.emplace_back([&, r] {
       std::mt19937 random(r + 1);
-      std::vector<char> buffer(4096);
+      std::string buffer(4096, '\0');
       for (int n = 0; n < (r < 4 ? 2000 : 600); ++n) {
         unsigned const block = random() % 64;
+        std::string const want = content.substr(block * 4096, 4096);
         unsigned done = 0;
-        unsigned long const code =
-            r < 4 ? Fio::read(wrap, block * 4096ull, buffer.data(), 4096, done)
-                  : Fio::write(wrap, block * 4096ull, blockBytes(block).data(), 4096, done);
-        if (code != 0 || (r < 4 && std::string(buffer.data(), done) != blockBytes(block)))
-          faults.fetch_add(1);
+        unsigned long const code = r < 4 ? Fio::read(wrap, block * 4096, buffer.data(), 4096, done)
+                                         : Fio::write(wrap, block * 4096, want.data(), 4096, done);
+        faults.fetch_add(code != 0 || done != 4096 || (r < 4 && buffer != want));
       }
     });
   }
@@ -69,14 +59,9 @@ TEST_P(RecordStressTest, ReadersBesideAWriterGetEveryRecord) {
   for (unsigned r = 0; r < 8; ++r) {
     threads.emplace_back([&, r] {
       std::mt19937 random(r + 7);
-      std::string buffer(16 * kLength, '\0');
       for (int n = 0; n < 300; ++n) {
         unsigned const count = 1 + random() % 16, first = 1 + random() % (129 - count);
-        unsigned nread = 0;
-        bool eof = true;
-        Fmultiread(file_, first, count, buffer.data(), nread, eof);
-        if (nread != count || eof || buffer.substr(0, count * kLength) != expected(first, count))
-          faults.fetch_add(1);
+        faults.fetch_add(readRecords(first, count) != delivered(first, count, false));
       }
     });
   }
@@ -100,11 +85,7 @@ TEST_P(RecordStressTest, ReadersBesideAWriterGetEveryRecord) {
   Fflushbuf(file_);
   EXPECT_EQ(faults.load(), 0);
   EXPECT_EQ(reports_.count(), 0u);
-  std::string all(256 * kLength, '\0');
-  unsigned nread = 0;
-  bool eof = true;
-  Fmultiread(file_, 1, 256, all.data(), nread, eof);
-  EXPECT_EQ(all, expected(1, 256));
+  EXPECT_EQ(readRecords(1, 256), delivered(1, 256, false));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPaths, RecordStressTest, ::testing::Values(0, 1, 2));
