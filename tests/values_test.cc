@@ -175,8 +175,7 @@ TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   kestle_test::HeapCheck heap;
   Random::PFRandom r;
   EXPECT_EQ(r.next(), 3499211612u);
-  Random::PRANG& g = r;
-  g.seed(99);
+  static_cast<Random::PRANG&>(r).seed(99);  // through the interface
   std::vector<std::uint32_t> all(8000), expected(8000);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t)
