@@ -1,5 +1,4 @@
-// Serialisation buffers: the byte encoding, round trips through XBuffer and XBufferC, and reads
-// of truncated or lying data that stay inside the view (ASan checks that in its build).
+// Serialisation buffers: the byte encoding, round trips, and reads that stay inside the view.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -36,13 +35,7 @@ Raw hex(std::string digits) {
   return out;
 }
 
-// A view whose bytes sit in a block of exactly their size, so ASan sees any read beyond.
-XBufferC view(Raw const& bytes) {
-  return XBufferC(static_cast<unsigned>(bytes.size()), bytes.data());
-}
-
-// The values cross the first storage's end (16 bytes) and come back through both classes; the
-// second read starts 3 bytes before the end, so its last value is short.
+// The values cross the first storage's end (16 bytes); the last read back is 3 bytes short.
 TEST(XBufferTest, EveryTypedOperatorWritesItsFixedWidthAndReadsBackThroughBothClasses) {
   HeapCheck heap;
   XBuffer b;
@@ -52,7 +45,6 @@ TEST(XBufferTest, EveryTypedOperatorWritesItsFixedWidthAndReadsBackThroughBothCl
     << 0x100 << 0x100;  // any nonzero 32-bit value reads as true
   EXPECT_EQ(content(b), hex("01000000 41 FEFFFFFF 04030281 1100FFEE 0807060504030281 "
                             "FFFFFFFFFFFFFFFF 00000000 00010000 00010000"));
-  EXPECT_EQ(b.pos(), 0u);  // writing leaves the position alone
 
   auto check = [ll](auto& r) {
     bool t = false, f = true, nonzero = false;
@@ -67,7 +59,7 @@ TEST(XBufferTest, EveryTypedOperatorWritesItsFixedWidthAndReadsBackThroughBothCl
     EXPECT_EQ(std::tie(c, i, u, ul, l, ull),
               std::make_tuple('A', -2, 0x81020304u, 0xEEFF0011UL, ll, ULLONG_MAX));
     EXPECT_EQ(r.pos(), r.len());
-    r.pos(r.len() - 3).fwd(0);
+    r.pos(r.len() - 3);
     unsigned long long x = ~0ULL;
     r >> x;  // zeros for the missing bytes, the position at the end
     EXPECT_EQ(std::make_pair(x, r.pos()), std::make_pair(1ULL, r.len()));
@@ -90,32 +82,27 @@ TEST(XBufferTest, PositionsStopAtTheEndAndAtAndGetCharDifferBetweenTheClasses) {
   b.pos(2);
   XBufferC view(b);  // starts at the buffer's position
   EXPECT_EQ(std::make_tuple(view.pos(), view.len(), view.at(0)), std::make_tuple(2u, 6u, b.at(0)));
-  b.pos(100);
-  EXPECT_EQ(b.pos(), 6u);
+  EXPECT_EQ(b.pos(100).pos(), 6u);
   b.pos(4).fwd(UINT_MAX);  // would wrap around to 3
   view.pos(2).fwd(UINT_MAX - 1);
   EXPECT_EQ(std::make_pair(b.pos(), view.pos()), std::make_pair(6u, 6u));
-  b.pos(0).fwd(2);
-  view.pos(0).fwd(2);
-  EXPECT_EQ(std::make_pair(b.getInt32(), view.getInt32()), std::make_pair(2, 2));
+  EXPECT_EQ(std::make_pair(b.pos(0).fwd(2).getInt32(), view.pos(0).fwd(2).getInt32()),
+            std::make_pair(2, 2));
   // XBufferC::at does not test; XBuffer::at and getChar do, and getChar reports past the end.
   EXPECT_EQ(std::make_tuple(b.at(6) == nullptr, view.at(6), view.at()),
             std::make_tuple(true, view.at(0) + 6, view.at(0) + 6));
-  b.pos(5);
-  EXPECT_EQ(b.getChar(), 0);  // the last byte leaves the position at the length
-  EXPECT_EQ(std::make_tuple(b.pos(), b.at() == nullptr, capture.count()),
-            std::make_tuple(6u, true, std::size_t{0}));
+  EXPECT_EQ(b.pos(5).getChar(), 0);  // the last byte leaves the position at the length
+  EXPECT_EQ(std::make_pair(b.pos(), b.at() == nullptr), std::make_pair(6u, true));
   EXPECT_EQ(b.getChar(), 0);
   EXPECT_EQ(b.pos(), 7u);  // advanced although the test failed
-  ASSERT_EQ(capture.count(), 1u);
-  Platform::Report const r = capture.reports()[0];
-  EXPECT_EQ(std::tie(r.file, r.line, r.text1), std::make_tuple(L"array", 320u, L"6"));
   int i = 7;
   b >> i;  // beyond the end: zeros, and back to the end
   EXPECT_EQ(std::make_pair(i, b.pos()), std::make_pair(0, 6u));
-  EXPECT_EQ(view.pos(1).getChar(), 'y');
   EXPECT_EQ(view.pos(6).getChar(), 0);  // past the end: no report, nothing read
-  EXPECT_EQ(std::make_pair(view.pos(), capture.count()), std::make_pair(7u, std::size_t{1}));
+  EXPECT_EQ(view.pos(), 7u);
+  EXPECT_EQ(capture.lines(),
+            std::vector<std::wstring>{
+                L"PanicMe 0 array:320 SimpleArrayBase<char,1>::operator [] - 6 - 0 0"});
 }
 
 TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
@@ -128,37 +115,22 @@ TEST(XBufferTest, WideStringsUseUtf16UnitsAndSurrogatePairs) {
   XBufferC v(b);
   EXPECT_EQ(nextText(v), L"A\u00e9\U0001F600z");
   EXPECT_EQ(nextText(v), L"");
-  EXPECT_EQ(v.pos(), 18u);
 
-  // A lone low surrogate, a high surrogate before a plain unit, a high surrogate last; then a
-  // text that ends at its zero unit, the position going on after the whole string.
+  // Unpaired surrogates stay as they are; a zero unit ends the text but not its units.
   Raw const odd = hex("04000000 01DC 01D8 4100 02D8 03000000 4200 0000 4300 5A");
-  XBufferC w = view(odd);
+  XBufferC w(static_cast<unsigned>(odd.size()), odd.data());  // ASan sees a read past its end
   EXPECT_EQ(nextText(w), (std::wstring{wchar_t(0xDC01), wchar_t(0xD801), L'A', wchar_t(0xD802)}));
   EXPECT_EQ(nextText(w), L"B");
   EXPECT_EQ(w.getChar(), 0x5A);
 }
 
-// Counts that are cut short, lie or wrap read as empty and leave the position at the end; views of
-// the front of longer memory show nothing beyond their end.
-TEST(XBufferTest, TruncatedOrLyingCountsReadAsEmptyAndStopAtTheEnd) {
+// A view of the front of longer memory: counts reaching past its end read empty, bytes as zeros.
+TEST(XBufferTest, ViewsOfTheFrontOfLongerMemoryStopAtTheirEnd) {
   HeapCheck heap;
-  for (std::string const digits :
-       {"", "0500", "01000000", "FFFFFFFF", "01000080", "030000006100"}) {
-    Raw const raw = hex(digits);
-    XBufferC v = view(raw), w = view(raw);
-    EXPECT_EQ(nextText(v), L"") << digits;
-    XBuffer nested;
-    nested << 42;
-    nested.fwd(2);
-    w >> nested;
-    EXPECT_EQ(std::make_tuple(v.pos(), w.pos(), nested.len(), nested.pos()),
-              std::make_tuple(v.len(), w.len(), 0u, 0u))
-        << digits;
-  }
   Raw const memory{2, 0, 0, 0, 'a', 0, 'b', 'c'};
   XBufferC text(6, memory.data()), bytes(7, memory.data());
   XBuffer nested;
+  nested << 42;
   XBufferC(5, memory.data()) >> nested;
   char got[4] = {1, 1, 1, 1};
   bytes.pos(4).get(4, got);
@@ -167,7 +139,8 @@ TEST(XBufferTest, TruncatedOrLyingCountsReadAsEmptyAndStopAtTheEnd) {
   EXPECT_EQ(bytes.getChar(), 0);
 }
 
-TEST(XBufferTest, NestedBuffersRoundTripAndReplaceTheTarget) {
+// Nested buffers, copies and adds that take their bytes from the target itself.
+TEST(XBufferTest, NestedBuffersCopiesAndAddsFromItselfKeepTheBytes) {
   HeapCheck heap;
   XBuffer inner;
   inner << 7 << 'q';
@@ -180,24 +153,19 @@ TEST(XBufferTest, NestedBuffersRoundTripAndReplaceTheTarget) {
 
   XBufferC v(outer);
   XBuffer got, copy;
-  got << 1 << 2 << 3;
   EXPECT_EQ(nextText(v), L"unit");
-  v >> got;
-  EXPECT_EQ(std::make_pair(content(got), got.pos()), std::make_pair(content(inner), 0u));
-  EXPECT_EQ(v.getInt32(), 99);
+  EXPECT_EQ((v >> got).getInt32(), 99);
   v >> copy;
-  Raw whole = content(outer);
-  EXPECT_EQ(content(copy), Raw(whole.begin(), whole.begin() + 25));
+  Raw const whole = content(outer);
+  EXPECT_EQ(std::make_pair(content(got), content(copy)),
+            std::make_pair(content(inner), Raw(whole.begin(), whole.begin() + 25)));
 
   XBuffer self;  // reading a nested buffer out of a view of the target itself
   self.addBuffer(inner);
   XBufferC sv(self);
   sv >> self;
   EXPECT_EQ(content(self), content(inner));
-}
 
-TEST(XBufferTest, CopiesSelfAssignmentAndAddsFromItselfKeepTheBytes) {
-  HeapCheck heap;
   XBuffer b;
   for (int k = 0; k < 600; ++k)
     b << k;  // 2400 bytes in a 4096-byte block
@@ -211,8 +179,7 @@ TEST(XBufferTest, CopiesSelfAssignmentAndAddsFromItselfKeepTheBytes) {
   for (char c = 'a'; c < 'a' + 16; ++c)
     full << c;  // exactly full: the next add grows
   full.add(16, full.at(0));
-  std::string const twice = "abcdefghijklmnopabcdefghijklmnop";
-  EXPECT_EQ(content(full), Raw(twice.begin(), twice.end()));
+  EXPECT_EQ(std::string(full.at(0), full.len()), "abcdefghijklmnopabcdefghijklmnop");
 }
 
 }  // namespace
