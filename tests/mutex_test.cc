@@ -1,7 +1,12 @@
+// The two mutex classes, the lock objects over any Mutex, and the semaphores.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -10,13 +15,43 @@
 #include "kestle/kestle.h"
 #include "platform/mutex_wait.h"
 #include "support/guards.h"
-#include "support/wait_until.h"
 
 namespace {
 
 using namespace kestle_test;
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::wstring>;
+using Log = std::vector<std::string>;
+
+// Waits for another thread without fixed sleeps; the bound only keeps a faulty build from hanging.
+template <class Condition>
+bool waitUntil(Condition condition) {
+  auto const end = Clock::now() + std::chrono::seconds(20);
+  while (!condition() && Clock::now() < end)
+    std::this_thread::yield();
+  return condition();
+}
+
+// Runs body(i) on n threads; returns them (joined when destroyed) once each sleeps in futex.
+template <class Body>
+std::vector<std::jthread> startSleepers(int n, Body body) {
+  std::vector<std::atomic<long>> ids(n);
+  std::vector<std::jthread> threads;
+  for (int i = 0; i < n; ++i) {
+    threads.emplace_back([&ids, body, i] {
+      ids[i].store(::syscall(SYS_gettid));
+      body(i);
+    });
+  }
+  auto asleep = [](long id) {
+    std::ifstream in("/proc/self/task/" + std::to_string(id) + "/syscall");
+    long number = -1;
+    return id != 0 && in >> number && number == SYS_futex;
+  };
+  EXPECT_TRUE(waitUntil([&] { return std::all_of(ids.begin(), ids.end(), asleep); }))
+      << "not every thread went to sleep";
+  return threads;
+}
 
 struct LazyKind {
   static std::unique_ptr<Mutex> make(wchar_t const* name, Stat::Id id) {
@@ -91,8 +126,7 @@ TYPED_TEST(MutexContract, FailedZeroTimeoutTriesNeitherWaitNorStrandSleepingWait
   for (int i = 0; i < 100; ++i)
     for (auto strategy : {Mutex::ReportDeadlock, Mutex::WaitAnyway, Mutex::FailQuietly})
       EXPECT_FALSE(m->tryObtain(0, strategy));
-  EXPECT_EQ(m->state(), 2u);
-  EXPECT_EQ(Platform::statCount(stat), waits);
+  EXPECT_EQ(std::pair(m->state(), Platform::statCount(stat)), std::pair(2u, waits));
   auto const start = Clock::now();
   m->release();
   waiters.clear();
@@ -133,7 +167,6 @@ TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
   EXPECT_FALSE(second.load());
   m->release();
   holder.join();
-  EXPECT_TRUE(second.load());
   EXPECT_EQ(std::pair(m->state(), m->lockedbyThread()), std::pair(0u, 0));
   std::wstring const ids = std::to_wstring(id.load());
   std::wstring const tried = L"Panic2 0 " + std::wstring(TypeParam::kTry) + L" - again - 0 " + ids;
@@ -205,8 +238,8 @@ TEST(MutexSimplex, ObtainSeqRecordsNoOwnerAndWaitsCountUnderFiveAndEight) {
   m.release();
   waiters.clear();
   EXPECT_EQ(reports.count(), 0u);
-  EXPECT_EQ(Platform::statCount(5), obtains + 2);
-  EXPECT_EQ(Platform::statCount(8), tries + 1);
+  EXPECT_EQ(std::pair(Platform::statCount(5), Platform::statCount(8)),
+            std::pair(obtains + 2, tries + 1));
 }
 
 TEST(MutexSimplex, GlobalMutexComesFromTheAccountedAllocationAndSetNameReplacesItsName) {
@@ -216,6 +249,114 @@ TEST(MutexSimplex, GlobalMutexComesFromTheAccountedAllocationAndSetNameReplacesI
   m->setName(L"short");
   EXPECT_EQ(std::wstring(m->name()), L"short");
   delete static_cast<Mutex*>(m);
+}
+
+// Logs every call; its obtain lets the clock move so that a lock's timer sees time pass.
+struct RecordingMutex : Mutex {
+  RecordingMutex(Log& log, std::string name) : log(log), name(std::move(name)) {}
+  void obtain() override {
+    log.push_back("obtain " + name);
+    auto const start = Clock::now();
+    while (Clock::now() == start) {
+    }
+  }
+  void release() override { log.push_back("release " + name); }
+  bool tryObtain(unsigned timeout, DeadlockStrategy strategy) override {
+    log.push_back("try " + name + " " + std::to_string(timeout) + " " + std::to_string(strategy));
+    return tryResult;
+  }
+  unsigned state() const override { return 0; }
+  int lockedbyThread() const override { return owner; }
+
+  Log& log;
+  std::string name;
+  bool tryResult = true;
+  int owner = 0;
+};
+
+TEST(MutexLock, ReleasesOnlyWhatItHolds) {
+  Log log;
+  RecordingMutex m(log, "m");
+  {
+    Mutex::Lock idle(m, false), held(m, true), tried(m, false), failed(m, false);
+    EXPECT_TRUE(tried.tryLock(0, Mutex::ReportDeadlock));
+    m.tryResult = false;
+    EXPECT_FALSE(failed.tryLock(25, Mutex::FailQuietly));
+    held.unlock();
+    EXPECT_FALSE(held.isLocked());
+    held.lock();
+    EXPECT_EQ(
+        (std::vector<bool>{idle.isLocked(), held.isLocked(), tried.isLocked(), failed.isLocked()}),
+        (std::vector<bool>{false, true, true, false}));
+  }
+  EXPECT_EQ(log, (Log{"obtain m", "try m 0 0", "try m 25 2", "release m", "obtain m", "release m",
+                      "release m"}));
+}
+
+// A failed try holds nothing; a tolerant one on a mutex the thread holds succeeds holding nothing.
+TEST(ShiftLock, GivesUpTheOldMutexBeforeAskingForTheNextAndTimesTheObtains) {
+  Log log;
+  RecordingMutex a(log, "a"), b(log, "b");
+  {
+    Mutex::ShiftLock lock;
+    EXPECT_EQ(std::pair(lock.isLocked(), lock.blocked()), std::pair(false, 0ull));
+    lock.lock(a);
+    lock.lock(b);
+    EXPECT_GT(lock.blocked(), 0u);
+    EXPECT_EQ(lock.blocked(), 0u);  // reading resets
+    EXPECT_TRUE(lock.tryLock(a, 5, Mutex::WaitAnyway));
+    lock.unlock();
+    lock.unlock();  // holding nothing, it releases nothing
+    lock.lock(b);
+    Mutex::ShiftLock copy;  // shares the held mutex, then forgets it by taking an empty one
+    copy = lock;
+    EXPECT_TRUE(copy.isLocked());
+    copy = Mutex::ShiftLock();
+    a.tryResult = false;
+    std::vector<bool> got;
+    for (int owner : {Mutex::currentThreadId() + 1, Mutex::currentThreadId()}) {
+      a.owner = owner;
+      for (int strategy : {2, 1, 0, 9})  // FailQuietly, WaitAnyway, ReportDeadlock, unknown
+        got.push_back(lock.tryLock(a, 10, static_cast<Mutex::DeadlockStrategy>(strategy)));
+    }
+    EXPECT_EQ(got, (std::vector<bool>{false, false, false, false, true, true, false, false}));
+    lock.lock(b);  // released when the lock ends; had a try kept a, lock would release it first
+  }
+  EXPECT_EQ(log,
+            (Log{"obtain a", "release a", "obtain b", "release b", "try a 5 1", "release a",
+                 "obtain b", "release b", "try a 10 2", "try a 10 1", "try a 10 0", "try a 10 9",
+                 "try a 10 2", "try a 10 1", "try a 10 0", "try a 10 9", "obtain b", "release b"}));
+}
+
+// No unit is free: the only one is taken, none were made, or the semaphore is the default.
+TEST(Semaphore, WaitSleepsWhileNoUnitIsFreeAndEachRaiseWakesOne) {
+  Semaphore one(true, 1), closed(false, 3), none;
+  one.wait();
+  for (Semaphore* s : {&one, &closed, &none}) {
+    auto waiters = startSleepers(2, [s](int) { s->wait(); });
+    s->raise();
+    s->raise();
+  }
+}
+
+TEST(EventSem, PostWakesEveryWaiterAndStaysPostedUntilReset) {
+  EventSem event;
+  EXPECT_FALSE(event.posted() || event.wait(10));
+  auto waiters = startSleepers(3, [&](int i) {
+    if (i == 0)
+      event.wait();
+    else
+      EXPECT_TRUE(event.wait(20000));  // a waiter the post missed gives up
+  });
+  auto const posted = Clock::now();
+  event.post();
+  waiters.clear();
+  EXPECT_LT(Clock::now() - posted, std::chrono::seconds(10));  // none timed out
+  EXPECT_TRUE(event.posted() && event.wait(0));
+  event.reset();
+  auto const start = Clock::now();
+  EXPECT_FALSE(event.wait(20));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(20));
 }
 
 }  // namespace
