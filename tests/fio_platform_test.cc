@@ -102,12 +102,14 @@ TEST_F(FioPlatformTest, RefusalsComeBackAsSystemCodes) {
 
   unsigned long long const huge = std::numeric_limits<unsigned long long>::max();
   EXPECT_EQ(FioSetPos(reader, huge), 87u);
+  EXPECT_EQ(FioSetPos(reader, std::numeric_limits<long long>::max()), 0u);
   EXPECT_EQ(FioSetSize(writer, huge), 87u);
   // A range that would end beyond the largest offset is refused before any system call.
   ASSERT_EQ(FioSetPos(writer, std::numeric_limits<long long>::max() - 1), 0u);
   EXPECT_EQ(FioWrite(writer, "xyz", 3, n), 87u);
   void* const full = open(L"/dev/full", Access::Write, OpenFlag::OpenExisting);
   EXPECT_EQ(FioWrite(full, "abc", 3, n), SysError::DiskFull);
+  EXPECT_EQ(FioFlush(full), 87u);  // a device that cannot sync: refused, not retried
 }
 
 // Day 1 is 1 January of year 1, time in hundredths (cut); midnight is the end of the day before.

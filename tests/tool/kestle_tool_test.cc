@@ -72,7 +72,7 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
   BackupWriter writer;
   writer.unit(L"customers", L"Customer register", info).data("1;Alice\n").data(big);
   writer.unit(L"../evil", L"hostile").data("x");
-  writer.unit(L"notes", L"");
+  writer.unit(L"\u20AC\u00A0", L"");  // a three-byte character and a no-break space are safe
   writer.build().writeTo(dir.file("b.bak"));
 
   EXPECT_EQ(
@@ -82,7 +82,7 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
           "stamp: 2024-05-17T13:45:30.25Z\nproduct: KESTLE TEST\n"
           "unit \"customers\", description \"Customer register\", info 5 bytes, data 1508 bytes\n"
           "unit \"../evil\", description \"hostile\", info 0 bytes, data 1 bytes\n"
-          "unit \"notes\", description \"\", info 0 bytes, data 0 bytes\n"
+          "unit \"\u20AC\u00A0\", description \"\", info 0 bytes, data 0 bytes\n"
           "3 units, 1509 data bytes, " +
               std::to_string(fs::file_size(dir.file("b.bak"))) + " bytes read\n",
           ""));
@@ -93,7 +93,7 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
   EXPECT_EQ(kestle(dir, "backup extract b.bak out"),
             Result(0,
                    "customers.dat 1508 bytes, customers.info 5 bytes\nunit-2.dat 1 bytes, "
-                   "unit-2.info 0 bytes\nnotes.dat 0 bytes, notes.info 0 bytes\n",
+                   "unit-2.info 0 bytes\n\u20AC\u00A0.dat 0 bytes, \u20AC\u00A0.info 0 bytes\n",
                    "kestle: b.bak: unit \"../evil\" has an unsafe name; written as unit-2.dat and "
                    "unit-2.info\n"));
   EXPECT_EQ(text(dir.file("out/customers.dat")), "1;Alice\n" + std::string(big.begin(), big.end()));
@@ -103,14 +103,14 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
 
   // Existing files stay unless forced; forced, a symbolic link is replaced, never followed.
   writeFile(dir.file("victim"), Bytes{'v'});
-  fs::remove(dir.file("out/notes.dat"));
-  fs::create_symlink("../victim", dir.file("out/notes.dat"));
+  fs::remove(dir.file("out/\u20AC\u00A0.dat"));
+  fs::create_symlink("../victim", dir.file("out/\u20AC\u00A0.dat"));
   auto const [again, _out, err] = kestle(dir, "backup extract b.bak out");
   EXPECT_EQ(again, 1);
   EXPECT_NE(err.find("cannot create customers.info: File exists"), std::string::npos);
   EXPECT_EQ(std::get<0>(kestle(dir, "backup extract b.bak out --force")), 0);
   EXPECT_EQ(text(dir.file("victim")), "v");
-  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.file("out/notes.dat"))));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.file("out/\u20AC\u00A0.dat"))));
 }
 
 TEST(KestleToolTest, FaultsAndUsageErrors) {
