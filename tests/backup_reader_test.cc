@@ -1,5 +1,4 @@
-// The backup source (opening, header checks, chunk reads, the Memo's storage, the messages) and
-// the reader that drives it (calling order, unit headers, pacing of progress, faults, release).
+// The backup source (header checks, chunk reads, Memo storage) and the reader that drives it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,8 +23,7 @@ using Platform::FileOp;
 
 constexpr std::uint32_t kMask = 0x9E3779B9;
 
-// Records every fault as "code text", code in hexadecimal. Stops at the first nonzero code (as
-// the report's sink does) unless made with stopOnError false.
+// Records every fault as "code text" (hex code); with stopOnError stops at the first nonzero code.
 struct RecordingSink final : ErrorSink {
   explicit RecordingSink(bool stopOnError = true) : stopOnError(stopOnError) {}
   void error(unsigned long code, wchar_t const* text) override {
@@ -95,13 +93,13 @@ class ReaderTest : public ::testing::Test {
     BuRdr::reader(put(image.bytes).c_str(), sink, restore);
   }
   static BackupWriter twoUnits() {
-    BackupWriter w;
-    w.unit(L"customers", L"Customer register", Bytes{'i', 'n', 'f', 'o'})
+    return BackupWriter()
+        .unit(L"customers", L"Customer register", Bytes{'i', 'n', 'f', 'o'})
         .data("Alice")
         .data(std::string(1500, 'b'))
-        .data("Carol");
-    w.unit(L"orders", L"Orders").data("#1");
-    return w;
+        .data("Carol")
+        .unit(L"orders", L"Orders")
+        .data("#1");
   }
 
   TempDir dir_;
@@ -116,21 +114,7 @@ class ReaderTest : public ::testing::Test {
   }};
 };
 
-// After a fault at the open (an empty file, a sink already stopped) the file is only closed, once.
-TEST_F(ReaderTest, FaultAtTheOpenTouchesTheFileNoMore) {
-  for (bool stopped : {false, true}) {
-    std::wstring const name = put(stopped ? headerAnd({}) : Bytes{});
-    sink_.stopped = stopped;
-    ops_.clear();
-    BuRdr::reader(name.c_str(), sink_, restore_);
-    EXPECT_EQ(ops_, (stopped ? Ops{FileOp::Open, FileOp::Close}
-                             : Ops{FileOp::Open, FileOp::Size, FileOp::Close}));
-  }
-  EXPECT_TRUE(restore_.calls.empty());
-}
-
-// Product codes end at the first zero unit or after 40 units, joining surrogate pairs. The tail
-// after the field must not leak; every byte of the zone counts. trap() reports nonzero codes only.
+// Codes stop at a zero unit or 40 units, joining pairs; no tail leaks; trap() skips code 0.
 TEST_F(ReaderTest, GoodHeaderTrapAndFileStamp) {
   std::pair<std::u16string, std::wstring> const cases[] = {
       {u"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGHIJKL\U0001F600",  // the pair is units 38 and 39
@@ -143,10 +127,9 @@ TEST_F(ReaderTest, GoodHeaderTrapAndFileStamp) {
     h.stamp.zone = static_cast<std::uint32_t>(-360000);
     Session s(put(headerAnd({}, h)));
     ASSERT_TRUE(s.start());
-    EXPECT_EQ(std::wstring(static_cast<wchar_t const*>(s.code)), expected);
-    EXPECT_EQ(std::tie(s.stamp.date, s.stamp.time, s.stamp.zone),
-              std::tie(h.stamp.date, h.stamp.time, h.stamp.zone));
-    EXPECT_EQ(std::pair(s.source.done(), s.source.totalbytes()), std::pair(256ull, 256ull));
+    EXPECT_EQ(std::tuple(std::wstring(s.code), s.stamp.date, s.stamp.time, s.stamp.zone,
+                         s.source.done(), s.source.totalbytes()),
+              std::tuple(expected, h.stamp.date, h.stamp.time, h.stamp.zone, 256ull, 256ull));
     EXPECT_LE(Clock::UniversalTime::now().date - s.source.fileStamp().date, 1u);
     s.source.trap(0, L"nothing");
     s.source.trap(5, L"x");  // stops the sink, which ends every further step
@@ -156,8 +139,7 @@ TEST_F(ReaderTest, GoodHeaderTrapAndFileStamp) {
   }
 }
 
-// Word counts around the vector steps' widths, per-chunk masks and fills, every tier, 7-byte reads;
-// up to 1020 data bytes are held inline, beyond in a heap block that grows only when too small.
+// Lengths around each tier's step widths, 7-byte reads; past 1020 bytes a heap block, grown lazily.
 TEST_F(ReaderTest, ChunksOfEveryLengthOnEveryTierInlineOrOnTheHeap) {
   // Chunk lengths and the Memo's capacity after each.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> steps = {
@@ -196,8 +178,7 @@ TEST_F(ReaderTest, ChunksOfEveryLengthOnEveryTierInlineOrOnTheHeap) {
   Platform::setCpuTier(Platform::CpuTier::Auto);
 }
 
-// Refused headers, failing platform calls (I/O error 45D), cut or implausible chunks. Only an empty
-// chunk may lack its checksum word, only when not strict; length 0x8000000 is refused unallocated.
+// Refused headers, failing platform calls, cut chunks (lenient: an empty one), implausible lengths.
 TEST_F(ReaderTest, FaultsOfStartAndRead) {
   auto header = [](auto change) {
     BackupHeader h;
@@ -278,8 +259,7 @@ TEST_F(ReaderTest, FaultsOfStartAndRead) {
   }
 }
 
-// Bytes after a unit header's fields are ignored; a unit header too short for its fields gives
-// empty values. A unit's heap storage is gone before the next unit begins.
+// A unit header's extra bytes are ignored, a short one gives empty texts; heap freed per unit.
 TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   std::vector<long long> held;
   restore_.onCall = [&](std::uint32_t length) {
@@ -307,23 +287,31 @@ TEST_F(ReaderTest, WholeBackupInCallingOrder) {
   EXPECT_TRUE(sink_.lines.empty());
 }
 
-// A callback that throws (unit, heap-held chunk, unit end) leaves the file closed and no heap
-// block.
-TEST_F(ReaderTest, ExceptionFromACallbackClosesTheFile) {
+// A fault at the open (an empty file, a stopped sink) leaves the file untouched but for its close;
+// a callback that throws (unit, heap-held chunk, unit end) leaves it closed and no heap.
+TEST_F(ReaderTest, TheFileIsClosedOnceWhateverEndsTheRead) {
+  for (bool stopped : {false, true}) {
+    std::wstring const name = put(stopped ? headerAnd({}) : Bytes{});
+    sink_.stopped = stopped;
+    ops_.clear();
+    BuRdr::reader(name.c_str(), sink_, restore_);
+    EXPECT_EQ(ops_, (stopped ? Ops{FileOp::Open, FileOp::Close}
+                             : Ops{FileOp::Open, FileOp::Size, FileOp::Close}));
+  }
+  EXPECT_TRUE(restore_.calls.empty());
+  sink_.stopped = false;
   for (std::uint32_t at : {~0u, 1500u, 0u}) {
-    RecordingRestore restore;
-    restore.onCall = [at](std::uint32_t length) {
+    restore_.onCall = [at](std::uint32_t length) {
       if (length == at)
         throw std::runtime_error("callback");
     };
     ops_.clear();
-    EXPECT_THROW(run(twoUnits().build(), restore, sink_), std::runtime_error);
+    EXPECT_THROW(run(twoUnits().build(), restore_, sink_), std::runtime_error);
     EXPECT_EQ(std::ranges::count(ops_, FileOp::Close), 1) << at;
   }
 }
 
-// The clock moves by `step` at every unit and data call. Progress follows a data chunk once the
-// interval has passed since the last report; its false stops even a sink that stays ok.
+// Progress follows a data chunk once the interval has passed; its false stops even an ok sink.
 TEST_F(ReaderTest, ProgressPacing) {
   unsigned long long ticks = 0;
   ClockGuard clock([&] { return ticks; });
@@ -354,16 +342,13 @@ TEST_F(ReaderTest, ProgressPacing) {
             (Calls{at(1, customers), at(2, customers)}));
 }
 
-// Under a sink that stays ok a source fault adds the reader's own message. An end marker before
-// the end of the file is a fault (else a damaged unit header could end the backup early).
+// Under an ok sink a source fault adds the reader's message; an early end marker is a fault.
 TEST_F(ReaderTest, ReadersOwnMessages) {
   for (bool unitHeader : {true, false}) {
     for (bool staysOk : {false, true}) {
-      BackupImage image = twoUnits().build();
-      image.changeChecksum(unitHeader ? 5 : 1);  // the second unit's header, the first data
       RecordingSink sink(!staysOk);
-      RecordingRestore restore;
-      run(image, restore, sink);
+      RecordingRestore restore;  // damaged: the second unit's header, or the first data
+      run(twoUnits().build().changeChecksum(unitHeader ? 5 : 1), restore, sink);
       Calls expected{L"2000277E checksum failure"};
       if (staysOk)
         expected.push_back(L"20004C35 unknown read problem " + std::to_wstring(!unitHeader));

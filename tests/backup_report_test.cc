@@ -1,12 +1,12 @@
-// The XML report of a backup: documents, error elements, progress and damaged backups (under ASan
-// also: no damage makes the reader touch memory outside its buffers). The committed backups
-// (examples/sample.bak, the backup fuzz seeds) are the test writer's output; to rewrite them:
+// The XML report of a backup, whole or damaged (under ASan: no access outside buffers). The
+// committed sample and backup fuzz seeds are the test writer's output; to rewrite them:
 //   backup_report_test --gtest_also_run_disabled_tests --gtest_filter='*WriteCommitted*'
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,15 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kestle_test;
 
-std::wstring text(WString const& s) {
-  return static_cast<wchar_t const*>(s);
-}
-
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // An empty unit text makes the first word of that unit header 0: a damaged length field can
-    // then turn the header into something that reads as an end marker.
+    // An empty unit text starts its header with word 0: a damaged length can make an end marker.
     BackupWriter w;
     w.unit(L"customers", L"Customer register", Bytes{1, 2, 3, 4, 5})
         .data("Alice;Berlin")
@@ -42,7 +37,7 @@ class ReportTest : public ::testing::Test {
   std::wstring reportOf(Bytes const& bytes) {
     file_.assign(bytes.data(), bytes.size());
     progress_.calls.clear();
-    return text(BuRdr::report(file_.path(), progress_));
+    return std::wstring(BuRdr::report(file_.path(), progress_));
   }
 
   static bool failedCompletely(std::wstring const& doc) {
@@ -67,9 +62,7 @@ TEST_F(ReportTest, Documents) {
   EXPECT_EQ(reportOf(image_.bytes), head + L"\n <finished bytesdone=\"" + size +
                                         L"\" unitcount=\"3\" netbytes=\"1121\" />\n</backup>");
   EXPECT_EQ(progress_.calls, std::vector{L"total " + size});
-  BackupImage checksum = image_;
-  checksum.changeChecksum(1);  // the first data chunk
-  EXPECT_EQ(reportOf(checksum.bytes),
+  EXPECT_EQ(reportOf(BackupImage(image_).changeChecksum(1).bytes),  // the first data chunk
             head +
                 L"\n <error pf=\"10110\"\n  unit=\"customers\"\n  name=\"Customer register\"\n"
                 L"  unitsdone=\"0\">\n  <text>checksum failure</text>\n </error>\n</backup>");
@@ -97,20 +90,21 @@ TEST_F(ReportTest, EveryTruncationAndSingleByteChangeFails) {
   }
 }
 
-// Notes under code 0, the application bit alone, a description without a text, the aborted error
-// without the unit's texts, and counts beyond 32 bits.
-TEST_F(ReportTest, ErrorElements) {
+// Error elements: code 0, the application bit alone, a description, the aborted error without the
+// unit's texts, counts beyond 32 bits; the store forwards total and progress to the caller.
+TEST_F(ReportTest, ErrorElementsAndProgress) {
   BuRdr::ReportState state;
   auto error = [&](unsigned long code, wchar_t const* what) {
     WString out;
     BuRdr::ReportSink(out, state).error(code, what);
-    return text(out);
+    return std::wstring(out);
   };
   EXPECT_EQ(error(0, nullptr), L"\n <error/>");
   EXPECT_EQ(error(0, L"note"), L"\n <error>\n  <text>note</text>\n </error>");
   EXPECT_EQ(error(0x20000000, L"t"), L"\n <error pf=\"0\">\n  <text>t</text>\n </error>");
   EXPECT_EQ(error(5, L""), L"\n <error code=\"5\">\n  <text>" +
-                               text(ErrorDescription::formatMessage(5)) + L"</text>\n </error>");
+                               std::wstring(ErrorDescription::formatMessage(5)) +
+                               L"</text>\n </error>");
   state = {2, 20, L"u", L"n"};  // units begun, data bytes, unit, name
   EXPECT_EQ(error(BackupAborted, L"aborted"),
             L"\n <error pf=\"99002\"\n  unitsdone=\"1\"\n  netbytes=\"20\">\n  <text>aborted</text>"
@@ -119,17 +113,12 @@ TEST_F(ReportTest, ErrorElements) {
   EXPECT_EQ(
       error(BackupReadError, nullptr),
       L"\n <error pf=\"10110\"\n  unit=\"u\"\n  unitsdone=\"2\"\n  netbytes=\"12345678901\"/>");
-}
-
-TEST_F(ReportTest, ProgressReachesTheCaller) {
-  BuRdr::ReportState state;
   WString out;
   progress_.rate = 7;
   progress_.answers = {true, false};
   BuRdr::ReportStore store(out, state, progress_);
-  EXPECT_EQ(store.total(300), 7u);
-  EXPECT_TRUE(store.progress(20, L"u n"));
-  EXPECT_FALSE(store.progress(30, L"u n"));
+  EXPECT_EQ((std::tuple{store.total(300), store.progress(20, L"u n"), store.progress(30, L"u n")}),
+            std::tuple(7u, true, false));
   EXPECT_EQ(progress_.calls,
             (std::vector<std::wstring>{L"total 300", L"progress 20 u n", L"progress 30 u n"}));
 }
@@ -139,8 +128,8 @@ fs::path const kSample = kRoot / "examples" / "sample.bak";
 fs::path const kCorpus = kRoot / "fuzz" / "corpus" / "backup_fuzz";
 
 BackupImage sampleBackup() {
-  BackupHeader const header{13, stampOf(2024, 3, 9, 22, 15, 4, 50, -360000), u"KESTLE SAMPLE"};
-  BackupWriter w(header);  // made at UTC+1; the customers' info is their count as a 32-bit word
+  // Made at UTC+1; the customers' info is their count as a 32-bit word.
+  BackupWriter w({13, stampOf(2024, 3, 9, 22, 15, 4, 50, -360000), u"KESTLE SAMPLE"});
   w.unit(L"customers", L"Customer register", Bytes{3, 0, 0, 0})
       .data("1;Alice;Berlin\n")
       .data("2;Bob;Lyon\n")
@@ -152,39 +141,30 @@ BackupImage sampleBackup() {
 
 std::vector<std::pair<std::string, Bytes>> backupFuzzSeeds() {
   BackupImage const sample = sampleBackup();
-  BackupImage lying = sample;
-  lying.setLength(1, 0x7FFFFFF);
-  BackupImage checksum = sample;
-  checksum.changeChecksum(2);
-  BackupHeader badType;
-  badType.type = 12;
   BackupWriter big;
   big.unit(L"big", L"chunks on the heap").data(patternBytes(1500, 1)).data(patternBytes(40, 2));
   // An empty unit text: a length field changed to 0 turns this header into an end marker.
-  BackupImage endMarker = BackupWriter().unit(L"", L"n").data("x").build();
-  endMarker.setLength(0, 0);
+  BackupImage const endMarker = BackupWriter().unit(L"", L"n").data("x").build().setLength(0, 0);
   return {{"sample", sample.bytes},
           {"no_units", BackupWriter().build().bytes},
           {"empty_file", {}},
           {"header_only", Bytes(sample.bytes.begin(), sample.bytes.begin() + 256)},
           {"truncated", Bytes(sample.bytes.begin(), sample.bytes.end() - 37)},
           {"heap_chunks", big.build().bytes},
-          {"bad_type", BackupWriter(badType).unit(L"u", L"n").build().bytes},
-          {"largest_length", lying.bytes},
-          {"checksum", checksum.bytes},
+          {"bad_type", BackupWriter({12}).unit(L"u", L"n").build().bytes},
+          {"largest_length", BackupImage(sample).setLength(1, 0x7FFFFFF).bytes},
+          {"checksum", BackupImage(sample).changeChecksum(2).bytes},
           {"early_end_marker", endMarker.bytes}};
 }
 
 TEST(BackupSamplesTest, CommittedFilesAreTheWritersOutput) {
-  if (!fs::exists(kSample))
-    GTEST_SKIP() << "source tree not found at " << kRoot;
   EXPECT_EQ(readFile(kSample), sampleBackup().bytes);
   for (auto const& [name, bytes] : backupFuzzSeeds())
     EXPECT_EQ(readFile(kCorpus / name), bytes) << name;
 }
 
 TEST(BackupSamplesTest, DISABLED_WriteCommittedFiles) {
-  sampleBackup().writeTo(kSample);
+  writeFile(kSample, sampleBackup().bytes);
   fs::create_directories(kCorpus);
   for (auto const& [name, bytes] : backupFuzzSeeds())
     writeFile(kCorpus / name, bytes);

@@ -32,13 +32,9 @@ Clock::UniversalTime stampOf(long long year, unsigned month, unsigned day, unsig
   return p.stamp();
 }
 
-void BackupImage::setLength(std::size_t i, std::uint32_t length) {
+BackupImage& BackupImage::setLength(std::size_t i, std::uint32_t length) {
   putWord(&bytes.at(chunks.at(i).offset), length ^ chunks.at(i).mask);
-}
-
-void BackupImage::changeChecksum(std::size_t i) {
-  char* p = &bytes.at(chunks.at(i).checksum + 3) - 3;
-  putWord(p, getWord(p) + 1);
+  return *this;
 }
 
 BackupImage BackupWriter::build() const {

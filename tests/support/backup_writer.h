@@ -1,6 +1,5 @@
-// A writer of backup files for tests, benchmarks, fuzz seeds and the sample backup, and a recorder
-// of the reader's pacing calls; not part of the library. The writer records where every chunk
-// lies so that tests can damage any part of a file.
+// A writer of backup files (for tests, benchmarks, seeds, the sample) that records where every
+// chunk lies so that tests can damage any part; and a recorder of the reader's pacing calls.
 #pragma once
 
 #include <cstddef>
@@ -51,9 +50,11 @@ struct BackupImage {
   std::vector<ChunkPlace> chunks;
 
   // Makes chunk i's length field announce `length` under its own mask.
-  void setLength(std::size_t i, std::uint32_t length);
-  void changeChecksum(std::size_t i);
-  void writeTo(std::filesystem::path const& path) const { writeFile(path, bytes); }
+  BackupImage& setLength(std::size_t i, std::uint32_t length);
+  BackupImage& changeChecksum(std::size_t i) {
+    ++bytes.at(chunks.at(i).checksum);
+    return *this;
+  }
 };
 
 // Builds a backup unit by unit; padding bytes get a nonzero fill.
@@ -80,8 +81,7 @@ class BackupWriter {
   std::vector<std::vector<Bytes>> units_;  // each unit's header chunk, then its data chunks
 };
 
-// Records the calls of total and progress as lines ("total 300", "progress 280 unit name"),
-// answers total with rate and progress call n (0-based) with answers[n], true when missing.
+// Records total and progress calls as lines; answers rate, then answers[n] (true when missing).
 template <typename Base>
 class RecordingPacing : public Base {
  public:

@@ -73,7 +73,7 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
   writer.unit(L"customers", L"Customer register", info).data("1;Alice\n").data(big);
   writer.unit(L"../evil", L"hostile").data("x");
   writer.unit(L"\u20AC\u00A0", L"");  // a three-byte character and a no-break space are safe
-  writer.build().writeTo(dir.file("b.bak"));
+  writeFile(dir.file("b.bak"), writer.build().bytes);
 
   EXPECT_EQ(
       kestle(dir, "backup list b.bak"),
@@ -115,9 +115,8 @@ TEST(KestleToolTest, BackupListReportAndExtract) {
 
 TEST(KestleToolTest, FaultsAndUsageErrors) {
   TempDir dir;
-  BackupImage damaged = BackupWriter().unit(L"u", L"n").data("abcd").build();
-  damaged.changeChecksum(1);
-  damaged.writeTo(dir.file("bad.bak"));
+  writeFile(dir.file("bad.bak"),
+            BackupWriter().unit(L"u", L"n").data("abcd").build().changeChecksum(1).bytes);
   EXPECT_EQ(kestle(dir, "backup list bad.bak"),
             Result(1, "stamp: 2024-05-17T13:45:30.25Z\nproduct: KESTLE TEST\n",
                    "kestle: bad.bak: checksum failure (code 0x2000277E: " +
