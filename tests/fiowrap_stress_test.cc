@@ -8,13 +8,15 @@
 
 namespace {
 
+using namespace kestle_test;
+
 TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
-  kestle_test::HeapCheck heap;
-  kestle_test::TempDir dir;
-  kestle_test::ReportCapture reports;
-  std::string const content = kestle_test::recordBytes(64, 4096);
-  kestle_test::writeWholeFile(dir.file("data"), content);
-  int const descriptors = kestle_test::openDescriptorCount();
+  HeapCheck heap;
+  TempDir dir;
+  ReportCapture reports;
+  std::string const content = recordBytes(64, 4096);
+  writeWholeFile(dir.file("data"), content);
+  int const descriptors = openDescriptorCount();
   Fio::FIOWRAP* wrap = nullptr;
   ASSERT_EQ(Fio::open(dir.wfile("data").c_str(), Access::ReadWrite, Sharing::AllowReadWrite,
                       OpenFlag::OpenExisting, wrap, false),
@@ -40,19 +42,18 @@ TEST(FiowrapStressTest, FourReadersBesideAWriterNeverFail) {
   EXPECT_EQ(faults.load(), 0);
   EXPECT_EQ(reports.count(), 0u);
   EXPECT_EQ(Fio::close(wrap), 0u);
-  EXPECT_EQ(kestle_test::openDescriptorCount(), descriptors);
-  EXPECT_EQ(kestle_test::readWholeFile(dir.file("data")), content);
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+  EXPECT_EQ(readWholeFile(dir.file("data")), content);
 }
 
 // Eight readers of records 1-128 beside one writer of records 129-256 (single, multiple and
 // buffered writes, flushes); plain, enciphered, and enciphered through the verified read.
-class RecordStressTest : public kestle_test::RecordTest,
-                         public ::testing::WithParamInterface<int> {};
+class RecordStressTest : public RecordTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(RecordStressTest, ReadersBesideAWriterGetEveryRecord) {
   constexpr unsigned kLength = 40;
   Platform::setSleepHook({});  // waits for a slot really sleep here (the recorder restores it)
-  kestle_test::ReadSwitches switches(false, GetParam() == 2, false);
+  ReadSwitches switches(false, GetParam() == 2, false);
   makeFile(256, kLength, GetParam() > 0);
   std::atomic<int> faults{0};
   std::vector<std::thread> threads;

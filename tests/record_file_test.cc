@@ -6,12 +6,9 @@
 
 namespace {
 
-using kestle_test::failOn;
-using kestle_test::failWith;
-using kestle_test::recordBytes;
-using Op = Platform::FileOp;
+using namespace kestle_test;
 
-using RecordFileTest = kestle_test::RecordTest;
+using RecordFileTest = RecordTest;
 
 // Each site's first report as ReportCapture::lines() writes it, with % for the file's name.
 TEST_F(RecordFileTest, EveryReportSite) {
@@ -25,7 +22,7 @@ TEST_F(RecordFileTest, EveryReportSite) {
   };
   auto const partRecord = [&] {
     Fclose(file_);
-    kestle_test::writeWholeFile(path_, std::string(1000, 'x'));
+    writeWholeFile(path_, std::string(1000, 'x'));
     open(5, true);
   };
   auto const nullRead = [&] {
@@ -37,12 +34,12 @@ TEST_F(RecordFileTest, EveryReportSite) {
     Fflushbuf(file_);
   };
   auto const verifiedRead = [&] {
-    kestle_test::ReadSwitches verified(false, true, false);
+    ReadSwitches verified(false, true, false);
     readRecords(1, 10);
   };
   struct Site {
     bool cypher;
-    kestle_test::Answer answer;
+    Answer answer;
     std::function<void()> act;
     wchar_t const* report;
     size_t count = 1;  // reports the act makes
@@ -70,11 +67,11 @@ TEST_F(RecordFileTest, EveryReportSite) {
        L"TrapretMe 1 fio:338 FioFile::flushBuffer - - - 112 0"},
       {false, failOn(Op::Flush, SysError::IoDevice), [&] { Fflush(file_); },
        L"Panic1Ec 1 fio:814 Fflush - % - 1117 0"},
-      {false, kestle_test::firstCalls(Op::Read, 30, failWith(NoHandleError)),
+      {false, firstCalls(Op::Read, 30, failWith(NoHandleError)),
        [&] { EXPECT_EQ(file_->readBytes(1, buffer, 24), 24u); },
        L"Panic1Ec 1 fio:265 FioFile::readBytes - readBytes/102, % - 536880928 "
        L"0"},
-      {false, kestle_test::firstCalls(Op::Read2, 2, failWith(1117)),
+      {false, firstCalls(Op::Read2, 2, failWith(1117)),
        [&] { EXPECT_EQ(file_->readBytes2(1, buffer, copy, 24), 24u); },
        L"Panic1Ec 1 fio:291 FioFile::readBytes2 - readBytes/102, % - 1117 0", 2},
       {false, nullptr, [&] { EXPECT_EQ(file_->readBytes(1, buffer, 7), 7u); },
@@ -84,12 +81,10 @@ TEST_F(RecordFileTest, EveryReportSite) {
       {false, failOn(Op::Write, SysError::InvalidHandle), [&] { file_->writeBytes(1, buffer, 6); },
        L"Panic1Ec 1 fio:326 FioFile::writeBytes - writeBytes/102, % - 6 0",
        kestle_detail::record::kReportedRetryLimit},
-      {true, kestle_test::flipByte(Op::Read, 6 * 9 + 3, kestle_test::kEveryCall),
-       [&] { readRecords(1, 10); },
+      {true, flipByte(Op::Read, 6 * 9 + 3, kEveryCall), [&] { readRecords(1, 10); },
        L"Panic1Text 0 fio:499 FioFile::multiReadCypher - BROKEN FILE: %7 - 0 "
        L"0"},
-      {true, kestle_test::flipByte(Op::Read2, 6 * 9 + 3, kestle_test::kEveryCall, true),
-       verifiedRead,
+      {true, flipByte(Op::Read2, 6 * 9 + 3, kEveryCall, true), verifiedRead,
        L"Panic1Text 0 fio:646 FioFile::multiReadCypher2 - BROKEN FILE: %7 - 0 "
        L"0"},
   };
@@ -102,7 +97,7 @@ TEST_F(RecordFileTest, EveryReportSite) {
     calls_.answerWith(site.answer);
     site.act();
     calls_.answerWith({});
-    auto const lines = kestle_test::reportLines(reports_, name_);
+    auto const lines = reportLines(reports_, name_);
     ASSERT_EQ(lines.size(), site.count);
     EXPECT_EQ(lines[0], site.report);
   }
@@ -125,7 +120,7 @@ TEST_F(RecordFileTest, OpenRefusalsLeaveThePointerAndAllocateNothing) {
 
 // Part records are not counted; byte sizes are 64-bit; past 2^32 records the count saturates.
 TEST_F(RecordFileTest, SizesInRecords) {
-  kestle_test::writeWholeFile(dir_.file("data"), std::string(1000, 'x'));
+  writeWholeFile(dir_.file("data"), std::string(1000, 'x'));
   open(5, true);
   EXPECT_EQ(Fbuflen(file_, 10), 50u);
   EXPECT_EQ(Fbuflen(file_, 0x33333334u), 4u);  // 32-bit product

@@ -6,9 +6,7 @@
 
 namespace {
 
-using kestle_test::flipByte;
-using kestle_test::ReadSwitches;
-using Op = Platform::FileOp;
+using namespace kestle_test;
 
 TEST(RecordReadSwitches, SettersReturnThePreviousValue) {
   ReadSwitches restore(false, false, false);
@@ -18,7 +16,7 @@ TEST(RecordReadSwitches, SettersReturnThePreviousValue) {
 }
 
 // The parameter: 0 plain, 1 enciphered, 2 enciphered through the verified read.
-class RecordReadTest : public kestle_test::RecordTest, public ::testing::WithParamInterface<int> {
+class RecordReadTest : public RecordTest, public ::testing::WithParamInterface<int> {
  protected:
   void expectRead(unsigned first, unsigned n, unsigned nread, bool eof) {
     EXPECT_EQ(readRecords(first, n, !eof), delivered(first, nread, eof)) << first;
@@ -40,7 +38,7 @@ TEST_P(RecordReadTest, CountsAndTheFileEnd) {
   expectRead(11, 1, 0, true);
   // A trailing part of a record is not a record.
   Fclose(file_);
-  kestle_test::writeWholeFile(path_, kestle_test::readWholeFile(path_) + "abc");
+  writeWholeFile(path_, readWholeFile(path_) + "abc");
   open(8, cypher);
   expectRead(10, 2, 1, true);
   expectRead(11, 1, 0, true);
@@ -61,11 +59,11 @@ TEST_P(RecordCipherTest, BrokenRecordsAreRetriedThenEndTheDelivery) {
   auto const e = logs_.entries().at(0);
   EXPECT_TRUE(e.sourceFile == "fio" && e.category == "fioWarningLog" && e.line == 158 &&
               e.type == 2 && e.logFile == L"ERROR.LOG");
-  EXPECT_EQ(kestle_test::spans(calls_.of(op)), (std::vector<kestle_test::Span>{{0, 90}, {0, 90}}));
+  EXPECT_EQ(spans(calls_.of(op)), (std::vector<Span>{{0, 90}, {0, 90}}));
 
   calls_.clear();
   logs_.clear();
-  calls_.answerWith(flipByte(op, 6 * 9 + 3, kestle_test::kEveryCall, verified));
+  calls_.answerWith(flipByte(op, 6 * 9 + 3, kEveryCall, verified));
   std::string buffer(80, '\0');
   unsigned nread = 0;
   bool eof = true;
@@ -87,7 +85,7 @@ TEST_P(RecordCipherTest, BrokenRecordsAreRetriedThenEndTheDelivery) {
 INSTANTIATE_TEST_SUITE_P(AllPaths, RecordReadTest, ::testing::Values(0, 1, 2));
 INSTANTIATE_TEST_SUITE_P(Enciphered, RecordCipherTest, ::testing::Values(1, 2));
 
-using RecordReadExtendedTest = kestle_test::RecordTest;
+using RecordReadExtendedTest = RecordTest;
 
 TEST_F(RecordReadExtendedTest, TextCarriesThreadAndGeometry) {
   ReadSwitches switches(true, false, false);
@@ -115,15 +113,13 @@ std::wstring hex(void const* p) {
 // with the copy in use, it is deciphered instead of the original.
 TEST_F(RecordReadExtendedTest, VerifiedReadsCompareBufferAndCopy) {
   makeFile(10, 9, true);
-  char* original = nullptr;
-  char* copy = nullptr;
-  calls_.answerWith(
-      kestle_test::alterReads(Op::Read2, [&](int, unsigned long long, char* b, char* c, unsigned) {
-        original = b;
-        copy = c;
-        c[5] ^= 1;
-        c[9] ^= 1;
-      }));
+  char *original = nullptr, *copy = nullptr;
+  calls_.answerWith(alterReads(Op::Read2, [&](int, unsigned long long, char* b, char* c, unsigned) {
+    original = b;
+    copy = c;
+    c[5] ^= 1;
+    c[9] ^= 1;
+  }));
   ReadSwitches switches(false, true, false);
   EXPECT_EQ(readRecords(3, 2), delivered(3, 2, false));
   std::wstring const tail = L" buffer vs. copy (use original) in  " + name_ +
@@ -152,7 +148,7 @@ TEST_F(RecordReadExtendedTest, VerifiedReadsCompareBufferAndCopy) {
   EXPECT_EQ(lines[1], L"Difference at begin but not at end?!");
 
   logs_.clear();
-  calls_.answerWith(flipByte(Op::Read2, 20 + 12, kestle_test::kEveryCall));
+  calls_.answerWith(flipByte(Op::Read2, 20 + 12, kEveryCall));
   SetReadWithCopyBuffer(false);
   SetReadUseCopyBuffer(true);
   EXPECT_EQ(readRecords(3, 2), delivered(3, 2, false));

@@ -3,26 +3,17 @@
 
 namespace {
 
-using kestle_detail::record::kReportedRetryLimit;
-using kestle_test::cutTo;
-using kestle_test::failOn;
-using kestle_test::failWith;
-using kestle_test::firstCalls;
-using kestle_test::recordBytes;
-using Op = Platform::FileOp;
-using Fault = std::optional<Platform::FileFault>;
-using Runs = std::vector<kestle_test::Span>;  // raw writes as {first record, records}
+using namespace kestle_test;
 
-class RecordWriteTest : public kestle_test::RecordTest {
+using kestle_detail::record::kReportedRetryLimit;
+using Fault = std::optional<Platform::FileFault>;
+using Runs = std::vector<Span>;  // raw writes as {first record (0-based), records}
+
+class RecordWriteTest : public RecordTest {
  protected:
   std::string record(unsigned rec) const { return recordBytes(1, logrecl_, rec); }
   void put(unsigned rec, unsigned nrecs) { Fbufwrite(file_, rec, nrecs, record(rec).data()); }
-  Runs runs() const {
-    Runs out = kestle_test::spans(calls_.of(Op::Write), file_->fysrecl_);
-    for (auto& run : out)
-      ++run.first;
-    return out;
-  }
+  Runs runs() const { return spans(calls_.of(Op::Write), file_->fysrecl_); }
 };
 
 TEST_F(RecordWriteTest, SingleAndMultipleRecordsInOneTransferEach) {
@@ -43,7 +34,7 @@ TEST_F(RecordWriteTest, SingleAndMultipleRecordsInOneTransferEach) {
       Fmultiwrite(file_, rec, n, src, err);
       EXPECT_EQ(err, SysError::InvalidParameter);
     }
-    EXPECT_EQ(runs(), (Runs{{3, 1}, {4, 5}}));
+    EXPECT_EQ(runs(), (Runs{{2, 1}, {3, 5}}));
     EXPECT_EQ(readRecords(3, 6), std::make_tuple(6u, false, data.substr(0, 100) + data));
     Fclose(file_);
   }
@@ -80,7 +71,7 @@ TEST_F(RecordWriteTest, BufferedRuns) {
   Fflushbuf(file_);
   EXPECT_EQ(
       runs(),
-      (Runs{{5, 2}, {9, 1}, {8, 1}, {1, 2}, {3, 2}, {11, 2}, {13, 1}, {13, 1}, {17, 1}, {18, 2}}));
+      (Runs{{4, 2}, {8, 1}, {7, 1}, {0, 2}, {2, 2}, {10, 2}, {12, 1}, {12, 1}, {16, 1}, {17, 2}}));
   for (unsigned rec : {1, 2, 3, 4, 5, 6, 8, 9, 11, 12, 13, 17, 18, 19})
     EXPECT_EQ(readRecord(rec), record(rec)) << rec;
 
@@ -92,13 +83,13 @@ TEST_F(RecordWriteTest, BufferedRuns) {
   EXPECT_EQ(readRecord(30), "");
   put(31, 4);  // written at close
   Fclose(file_);
-  EXPECT_EQ(kestle_test::readWholeFile(path_).size(), 31u * 11);
+  EXPECT_EQ(readWholeFile(path_).size(), 31u * 11);
 }
 
 // Lock violations are waited out three times; a busy file is read again without limit, beyond the
 // bound of reported failures; lasting failures end the read after that bound, on every path.
 TEST_F(RecordWriteTest, ReadsWaitOutLockViolationsAndBusyFilesAndGiveUpOnLastingFailures) {
-  kestle_test::writeWholeFile(dir_.file("data"), recordBytes(10, 6));
+  writeWholeFile(dir_.file("data"), recordBytes(10, 6));
   open(6, false);
   char buffer[24], copy[24];
   calls_.answerWith(firstCalls(Op::Read, 3, failWith(33)));
@@ -115,7 +106,7 @@ TEST_F(RecordWriteTest, ReadsWaitOutLockViolationsAndBusyFilesAndGiveUpOnLasting
   for (int path : {0, 1, 2}) {  // plain, enciphered, verified
     Fclose(file_);
     reports_.clear();
-    kestle_test::ReadSwitches switches(false, path == 2, false);
+    ReadSwitches switches(false, path == 2, false);
     open(5, path > 0, "file" + std::to_string(path));
     calls_.answerWith(failOn(path == 2 ? Op::Read2 : Op::Read, SysError::InvalidHandle));
     EXPECT_EQ(readRecords(1, 4), delivered(1, 0, false));
@@ -128,11 +119,11 @@ TEST_F(RecordWriteTest, ReadsWaitOutLockViolationsAndBusyFilesAndGiveUpOnLasting
 TEST_F(RecordWriteTest, ShortWritesAreRetriedFourTimes) {
   open(6, false);
   calls_.answerWith([](Platform::FileCall const& c) -> Fault {
-    return c.op == Op::Write ? Fault(cutTo(c.length - 1)) : std::nullopt;
+    return c.op == Op::Write ? Fault(Platform::FileFault{0, c.length - 1, {}}) : std::nullopt;
   });
   std::string data = recordBytes(4, 6, 7);
   EXPECT_EQ(file_->writeBytes(3, data.data(), 24), ShortWriteError);
-  EXPECT_EQ(kestle_test::spans(calls_.of(Op::Write)), Runs(4, kestle_test::Span{12, 24}));
+  EXPECT_EQ(spans(calls_.of(Op::Write)), Runs(4, Span{12, 24}));
   EXPECT_EQ(sleeps_.sleeps(), (std::vector<unsigned>{0, 70, 500}));
   EXPECT_EQ(tones_.tones(), (std::vector<std::pair<unsigned, unsigned>>(3, {200, 1000})));
   std::wstring const text = L"writeBytes/101: " + name_ + L"/24/23/";
@@ -142,14 +133,14 @@ TEST_F(RecordWriteTest, ShortWritesAreRetriedFourTimes) {
                 e.type == 1 && e.logFile == L"ERROR.LOG" && !e.text2 && e.code == 0);
 
   // A reported failure between short writes does not give them a fresh count of tries.
-  calls_.answerWith(firstCalls(Op::Write, 1, cutTo(4)));
+  calls_.answerWith(firstCalls(Op::Write, 1, Platform::FileFault{0, 4, {}}));
   EXPECT_EQ(file_->writeBytes(1, data.data(), 12), 0u);
-  EXPECT_EQ(kestle_test::readWholeFile(path_).substr(0, 12), data.substr(0, 12));
+  EXPECT_EQ(readWholeFile(path_).substr(0, 12), data.substr(0, 12));
   calls_.clear();
   calls_.answerWith([seen = std::make_shared<int>(0)](Platform::FileCall const& c) -> Fault {
     if (c.op != Op::Write)
       return std::nullopt;
-    return (*seen)++ == 1 ? failWith(33) : cutTo(2);
+    return (*seen)++ == 1 ? failWith(33) : Platform::FileFault{0, 2, {}};
   });
   EXPECT_EQ(file_->writeBytes(1, data.data(), 12), ShortWriteError);
   EXPECT_EQ(calls_.count(Op::Write), 5u);

@@ -20,6 +20,8 @@
 
 namespace kestle_test {
 
+using Op = Platform::FileOp;
+
 inline int openDescriptorCount() {  // entries of /proc/self/fd, less the one listing them
   auto const entries = std::filesystem::directory_iterator("/proc/self/fd");
   return static_cast<int>(std::distance(entries, std::filesystem::directory_iterator())) - 1;
@@ -42,9 +44,6 @@ inline std::string recordBytes(unsigned n, unsigned length, unsigned seed = 1) {
 
 inline Platform::FileFault failWith(unsigned long code) {
   return {code, -1, {}};
-}
-inline Platform::FileFault cutTo(long long count) {
-  return {0, count, {}};
 }
 
 using Answer = std::function<std::optional<Platform::FileFault>(Platform::FileCall const&)>;
