@@ -39,8 +39,8 @@ TEST(InterlockedTest, ArgumentFormsAnswerTheOldValueOthersTheNew) {
 
 TEST(InterlockedTest, ConcurrentCountsEndExact) {
   Interlocked counter;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 4; ++t)
     threads.emplace_back([&counter] {
       for (int k = 0; k < 20000; ++k) {
         ++counter;
@@ -51,9 +51,7 @@ TEST(InterlockedTest, ConcurrentCountsEndExact) {
         --counter;
       }
     });
-  }
-  for (auto& th : threads)
-    th.join();
+  threads.clear();  // joins
   EXPECT_EQ(counter.asInt(), 4 * 20000 * 4);
 }
 
@@ -177,13 +175,12 @@ TEST(RandomTest, StandardMersenneTwisterSharedByThreads) {
   EXPECT_EQ(r.next(), 3499211612u);
   static_cast<Random::PRANG&>(r).seed(99);  // through the interface
   std::vector<std::uint32_t> all(8000), expected(8000);
-  std::vector<std::thread> threads;
+  std::vector<std::jthread> threads;
   for (int t = 0; t < 4; ++t)
     threads.emplace_back([&r, mine = all.begin() + t * 2000] {
       std::generate_n(mine, 2000, [&] { return r.next(); });
     });
-  for (auto& th : threads)
-    th.join();
+  threads.clear();  // joins
   std::generate(expected.begin(), expected.end(), std::mt19937(99));
   std::ranges::sort(all);
   std::ranges::sort(expected);
