@@ -106,8 +106,7 @@ TEST(ArrayTest, InsertionAndRemovalAtTheEndsBeyondAndFromItself) {
   EXPECT_EQ(f.clear().capacity(), 0u);
   EXPECT_EQ(f.number(), 0u);
 
-  Array many = of("abcd");
-  Array other = of("0123456789");
+  Array many = of("abcd"), other = of("0123456789");
   many.addManyAt(2, other, 3, 5).addManyAt(7, other, 0, 0).addManyAt(0, other, 6, 5);
   EXPECT_EQ(bytes(many), "ab345cd0");
   Array self = of("abcd");  // a range after the insertion point moves up before it is read

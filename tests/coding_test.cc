@@ -186,15 +186,13 @@ TEST(CipherThreads, ConcurrentFirstCallsAgree) {
   Bytes const expected = Encipher(plain, 99);
   Platform::setCpuTier(CpuTier::Auto);
   std::atomic<int> mismatches{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 4; ++i) {
+  std::vector<std::jthread> threads;
+  for (int i = 0; i < 4; ++i)
     threads.emplace_back([&] {
       for (int round = 0; round < 200; ++round)
         mismatches += Encipher(plain, 99) != expected;
     });
-  }
-  for (auto& t : threads)
-    t.join();
+  threads.clear();  // joins
   EXPECT_EQ(mismatches, 0);
 }
 

@@ -54,20 +54,18 @@ TEST(BlockStoreTest, FreeClearsThePointerAndANewBitStoreIsEmpty) {
 // Copies made and dropped on several threads; the store goes once, after the last (TSan).
 TEST(BlockStoreTest, ConcurrentCopiesReleaseTheStoreOnce) {
   kestle_test::HeapCheck heap;
-  std::vector<std::thread> threads;
+  std::vector<std::jthread> threads;
   {
     BitStore shared;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
       threads.emplace_back([copy = BitStore(shared)] {
         for (int k = 0; k < 2000; ++k) {
           BitStore local(copy), other;
           other = local;
         }
       });
-    }
   }
-  for (auto& th : threads)
-    th.join();
+  threads.clear();  // joins
 }
 
 }  // namespace

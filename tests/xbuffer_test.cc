@@ -142,9 +142,8 @@ TEST(XBufferTest, ViewsOfTheFrontOfLongerMemoryStopAtTheirEnd) {
 // Nested buffers, copies and adds that take their bytes from the target itself.
 TEST(XBufferTest, NestedBuffersCopiesAndAddsFromItselfKeepTheBytes) {
   HeapCheck heap;
-  XBuffer inner;
+  XBuffer inner, outer;
   inner << 7 << 'q';
-  XBuffer outer;
   outer.addWStr(L"unit");
   outer.addBuffer(inner);
   outer << 99;
@@ -166,7 +165,7 @@ TEST(XBufferTest, NestedBuffersCopiesAndAddsFromItselfKeepTheBytes) {
   sv >> self;
   EXPECT_EQ(content(self), content(inner));
 
-  XBuffer b;
+  XBuffer b, full;
   for (int k = 0; k < 600; ++k)
     b << k;  // 2400 bytes in a 4096-byte block
   b.pos(12);
@@ -175,7 +174,6 @@ TEST(XBufferTest, NestedBuffersCopiesAndAddsFromItselfKeepTheBytes) {
   moved = alias;  // would be cut down (and lose its bytes) if taken from another buffer
   EXPECT_EQ(std::make_tuple(b.len(), moved.len(), moved.pos()), std::make_tuple(2400u, 2400u, 12u));
   EXPECT_EQ(moved.getInt32(), 3);
-  XBuffer full;
   for (char c = 'a'; c < 'a' + 16; ++c)
     full << c;  // exactly full: the next add grows
   full.add(16, full.at(0));
