@@ -22,8 +22,6 @@ class HookGuard {
  public:
   explicit HookGuard(Hook hook) : previous_(Set(std::move(hook))) {}
   ~HookGuard() { Set(std::move(previous_)); }
-  HookGuard(HookGuard const&) = delete;
-  HookGuard& operator=(HookGuard const&) = delete;
 
  private:
   Hook previous_;
