@@ -171,6 +171,7 @@ TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
 
 TEST(MutexLazy, RecursionCheckIsOnByDefault) {
   MutexLazy checked, unchecked(false, L"unchecked", 230);
+  EXPECT_EQ(std::wstring(checked.name()), L"");
   for (MutexLazy* m : {&checked, &unchecked}) {
     Stat::Id const stat = m == &checked ? 6 : 230;
     ReportCapture reports;
@@ -213,6 +214,7 @@ TEST(MutexLazy, MakesOneWaitObjectOnItsFirstWaitAndNoneBefore) {
 TEST(MutexSimplex, ObtainSeqRecordsNoOwnerAndWaitsCountUnderFiveAndEight) {
   ReportCapture reports;
   MutexSimplex m;
+  EXPECT_EQ(std::wstring(m.name()), L"");
   unsigned long long const obtains = Platform::statCount(5), tries = Platform::statCount(8);
   m.obtainSeq();
   EXPECT_EQ(std::pair(m.state(), m.lockedbyThread()), std::pair(1u, 0));
