@@ -2,25 +2,17 @@
 #include "kestle/platform/control.h"
 #include "platform/hooks.h"
 
-namespace {
-Platform::FileFaultHook& fileHook() {
-  static Platform::FileFaultHook h;
-  return h;
-}
-}  // namespace
-
 namespace Platform {
 FileFaultHook setFileFaultHook(FileFaultHook hook) {
-  FileFaultHook old = std::move(fileHook());
-  fileHook() = std::move(hook);
-  return old;
+  return kestle_detail::exchangeHook(std::move(hook));
 }
 }  // namespace Platform
 
 namespace kestle_detail {
 std::optional<Platform::FileFault> askFileFault(Platform::FileCall const& call) {
-  if (!fileHook())
+  Platform::FileFaultHook const& hook = hookSlot<Platform::FileFaultHook>();
+  if (!hook)
     return std::nullopt;
-  return fileHook()(call);
+  return hook(call);
 }
 }  // namespace kestle_detail

@@ -5,13 +5,10 @@
 #include <string>
 
 #include "kestle/platform/control.h"
+#include "platform/hooks.h"
 #include "platform/text_util.h"
 
 namespace {
-Platform::LogHandler& handler() {
-  static Platform::LogHandler h;
-  return h;
-}
 
 void defaultWrite(Platform::LogEntry const& e) {
   using kestle_detail::lineUtf8;
@@ -31,9 +28,7 @@ void defaultWrite(Platform::LogEntry const& e) {
 
 namespace Platform {
 LogHandler setLogHandler(LogHandler h) {
-  LogHandler old = std::move(handler());
-  handler() = std::move(h);
-  return old;
+  return kestle_detail::exchangeHook(std::move(h));
 }
 }  // namespace Platform
 
@@ -50,8 +45,8 @@ void doWriteLog(char const* sourceFile, char const* category, unsigned int line,
   if (text2 != nullptr)
     e.text2 = std::wstring(text2);
   e.code = code;
-  if (handler()) {
-    handler()(e);
+  if (Platform::LogHandler const& handler = kestle_detail::hookSlot<Platform::LogHandler>()) {
+    handler(e);
   } else {
     defaultWrite(e);
   }

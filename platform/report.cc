@@ -6,6 +6,7 @@
 
 #include "kestle/failure.h"
 #include "kestle/platform/control.h"
+#include "platform/hooks.h"
 #include "platform/text_util.h"
 
 namespace {
@@ -61,14 +62,9 @@ void defaultHandler(Report const& r) {
   kestle_detail::appendLine(kestle_detail::logPath(L"ERROR.LOG"), line);
 }
 
-Platform::ReportHandler& handler() {
-  static Platform::ReportHandler h;
-  return h;
-}
-
 void deliver(Report const& r) {
-  if (handler()) {
-    handler()(r);
+  if (Platform::ReportHandler const& handler = kestle_detail::hookSlot<Platform::ReportHandler>()) {
+    handler(r);
   } else {
     defaultHandler(r);
   }
@@ -90,9 +86,7 @@ Report make(Report::Op op, bool flag, wchar_t const* file, wchar_t const* functi
 
 namespace Platform {
 ReportHandler setReportHandler(ReportHandler h) {
-  ReportHandler old = std::move(handler());
-  handler() = std::move(h);
-  return old;
+  return kestle_detail::exchangeHook(std::move(h));
 }
 }  // namespace Platform
 

@@ -5,34 +5,22 @@
 
 #include "kestle/platform/control.h"
 #include "kestle/system.h"
+#include "platform/hooks.h"
 
-namespace {
-Platform::SleepHook& sleepHook() {
-  static Platform::SleepHook h;
-  return h;
-}
-Platform::ToneHook& toneHook() {
-  static Platform::ToneHook h;
-  return h;
-}
-}  // namespace
+using kestle_detail::hookSlot;
 
 namespace Platform {
 SleepHook setSleepHook(SleepHook hook) {
-  SleepHook old = std::move(sleepHook());
-  sleepHook() = std::move(hook);
-  return old;
+  return kestle_detail::exchangeHook(std::move(hook));
 }
 ToneHook setToneHook(ToneHook hook) {
-  ToneHook old = std::move(toneHook());
-  toneHook() = std::move(hook);
-  return old;
+  return kestle_detail::exchangeHook(std::move(hook));
 }
 }  // namespace Platform
 
 void SleepMs(unsigned int ms) {
-  if (sleepHook()) {
-    sleepHook()(ms);
+  if (Platform::SleepHook const& hook = hookSlot<Platform::SleepHook>()) {
+    hook(ms);
     return;
   }
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -42,7 +30,7 @@ void SleepMs(unsigned int ms) {
 
 namespace Celesta {
 void tone(unsigned int a, unsigned int b) {
-  if (toneHook())
-    toneHook()(a, b);
+  if (Platform::ToneHook const& hook = hookSlot<Platform::ToneHook>())
+    hook(a, b);
 }
 }  // namespace Celesta

@@ -8,21 +8,13 @@
 #include "kestle/platform/control.h"
 #include "kestle/strings.h"
 #include "kestle/timer.h"
+#include "platform/hooks.h"
 
 // ---- Timers --------------------------------------------------------------------------------
 
-namespace {
-Platform::ClockHook& clockHook() {
-  static Platform::ClockHook h;
-  return h;
-}
-}  // namespace
-
 namespace Platform {
 ClockHook setClockHook(ClockHook hook) {
-  ClockHook old = std::move(clockHook());
-  clockHook() = std::move(hook);
-  return old;
+  return kestle_detail::exchangeHook(std::move(hook));
 }
 }  // namespace Platform
 
@@ -35,7 +27,7 @@ unsigned long long frequency() {
 }
 
 unsigned long long counter() {
-  if (Platform::ClockHook const& hook = clockHook())
+  if (Platform::ClockHook const& hook = kestle_detail::hookSlot<Platform::ClockHook>())
     return hook();
   return static_cast<unsigned long long>(Counter::now().time_since_epoch().count());
 }
