@@ -1,12 +1,14 @@
 // The raw file handle; reads are parked inside the platform, never timed.
 
+#include <sys/syscall.h>
+
 #include <atomic>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <thread>
 
 #include "support/fio_support.h"
+#include "support/thread_syscall.h"
 
 namespace {
 
@@ -53,13 +55,10 @@ class HeldOp {
     for (int same = 0; same < 200; std::this_thread::yield()) {
       if (state_ != Outcome::Running)
         return state_;
-      // The system call the thread is in (202 is futex on x86-64) and its first argument.
-      std::ifstream in("/proc/self/task/" + std::to_string(thread_) + "/syscall");
-      std::string number, word;
-      in >> number >> word;
-      bool const futex = !reachedHook_ && number == "202";
-      same = futex && word == last ? same + 1 : 0;
-      last = futex ? word : "";
+      ThreadSyscall const now = threadSyscall(thread_);
+      bool const futex = !reachedHook_ && now.number == SYS_futex;
+      same = futex && now.firstArgument == last ? same + 1 : 0;
+      last = futex ? now.firstArgument : "";
     }
     return Outcome::BlockedBeforeHook;
   }

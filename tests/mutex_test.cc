@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "kestle/kestle.h"
 #include "platform/mutex_wait.h"
 #include "support/guards.h"
+#include "support/thread_syscall.h"
 
 namespace {
 
@@ -23,6 +23,19 @@ using namespace kestle_test;
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::wstring>;
 using Log = std::vector<std::string>;
+
+// Yields until `done` holds, without fixed sleeps; the bound only keeps a faulty build from
+// hanging.
+template <class Condition>
+bool waitUntil(Condition done) {
+  auto const end = Clock::now() + std::chrono::seconds(20);
+  while (!done()) {
+    if (Clock::now() >= end)
+      return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 // Runs body(i) on n threads; returns them (joined when destroyed) once each sleeps in futex.
 template <class Body>
@@ -35,16 +48,9 @@ std::vector<std::jthread> startSleepers(int n, Body body) {
       body(i);
     });
   }
-  auto asleep = [](long id) {
-    std::ifstream in("/proc/self/task/" + std::to_string(id) + "/syscall");
-    long number = -1;
-    return id != 0 && in >> number && number == SYS_futex;
-  };
-  // No fixed sleeps: the bound only keeps a faulty build from hanging.
-  auto const end = Clock::now() + std::chrono::seconds(20);
-  while (!std::all_of(ids.begin(), ids.end(), asleep) && Clock::now() < end)
-    std::this_thread::yield();
-  EXPECT_TRUE(std::all_of(ids.begin(), ids.end(), asleep)) << "not every thread went to sleep";
+  auto asleep = [](long id) { return threadSyscall(id).number == SYS_futex; };
+  EXPECT_TRUE(waitUntil([&] { return std::all_of(ids.begin(), ids.end(), asleep); }))
+      << "not every thread went to sleep";
   return threads;
 }
 
@@ -156,9 +162,7 @@ TYPED_TEST(MutexContract, HolderAskingAgainIsReportedRefusedOrWaits) {
   });
   // The third report comes from the holder's second obtain: only then may this thread wait too,
   // so that the waits counted do not depend on how the two threads' timeouts overlap.
-  auto const deadline = Clock::now() + std::chrono::seconds(20);
-  while (reports.count() < 3 && Clock::now() < deadline)
-    std::this_thread::yield();
+  waitUntil([&] { return reports.count() >= 3; });
   EXPECT_EQ(reports.count(), 3u);
   auto const start = Clock::now();
   EXPECT_FALSE(m->tryObtain(60, Mutex::ReportDeadlock));
